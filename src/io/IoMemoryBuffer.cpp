@@ -1,0 +1,159 @@
+#include <io/IoMemoryBuffer.h>
+#include <io/MemoryDeviceCommon.h>
+
+#include <cstring>
+#include <new>
+
+namespace Zan {
+
+class IoMemoryBuffer::Impl : public IoBaseDevice::Impl {
+public:
+    bool open(OpenMode m) override {
+        if (mode != NotOpen)
+            throw std::logic_error("already open");
+        atEnd = false;
+        switch (m) {
+        case Read:
+        case Read | Update:
+            position = 0, origin = 0;
+            break;
+        case Write:
+        case Write | Update:
+            data.clear();
+            position = 0, origin = 0;
+            break;
+        case Append:
+        case Append | Update:
+            origin = static_cast<long>(data.size());
+            position = 0;
+            break;
+        default:
+            return false;
+        }
+        mode = m;
+        return true;
+    }
+
+    void checkOpen() const {
+        if (mode == NotOpen)
+            throw std::logic_error("device is not open");
+    }
+
+    Vector data;
+    bool atEnd = false;
+    long origin = 0;
+    long position = 0;
+};
+
+IoMemoryBuffer::IoMemoryBuffer() : IoBaseDevice(std::make_unique<Impl>()) {}
+
+IoMemoryBuffer::IoMemoryBuffer(unsigned long size, const void* data) : IoMemoryBuffer() {
+    setData(size, data);
+}
+
+IoMemoryBuffer::IoMemoryBuffer(Vector&& data) : IoMemoryBuffer() {
+    setData(data);
+}
+
+IoMemoryBuffer::~IoMemoryBuffer() = default;
+
+IoMemoryBuffer::Impl* IoMemoryBuffer::d() const {
+    return static_cast<Impl*>(baseImpl());
+}
+
+void IoMemoryBuffer::setData(unsigned long size, const void* data) {
+    Impl* impl = d();
+    impl->data.resize(size);
+    if (data && size)
+        std::memcpy(impl->data.data(), data, size);
+    impl->atEnd = false;
+}
+
+void IoMemoryBuffer::setData(const Vector& data) {
+    d()->data = data;
+    d()->atEnd = false;
+}
+
+void IoMemoryBuffer::setData(Vector&& data) {
+    // Copies, as the lvalue overload does: the caller's vector keeps its bytes.
+    setData(static_cast<const Vector&>(data));
+}
+
+char* IoMemoryBuffer::data() {
+    return d()->data.data();
+}
+const char* IoMemoryBuffer::data() const {
+    return d()->data.data();
+}
+long IoMemoryBuffer::size() {
+    return static_cast<long>(d()->data.size());
+}
+long IoMemoryBuffer::size() const {
+    return static_cast<long>(d()->data.size());
+}
+
+bool IoMemoryBuffer::atEnd() const {
+    d()->checkOpen();
+    return d()->atEnd;
+}
+
+long IoMemoryBuffer::pos() const {
+    d()->checkOpen();
+    return d()->position;
+}
+
+void IoMemoryBuffer::seek(long offset, Origin origin) {
+    Impl* impl = d();
+    impl->atEnd = false;
+    impl->checkOpen();
+    impl->position = detail::memorySeekTarget(impl->position, size(), offset, origin);
+}
+
+unsigned long IoMemoryBuffer::readData(void* buffer, unsigned long n) {
+    Impl* impl = d();
+    impl->atEnd = false;
+    if (!detail::hasReadAccess(impl->mode))
+        throw std::logic_error("device is not open for read");
+    return detail::memoryRead(impl->data.data(), size(), impl->position, impl->atEnd, buffer, n);
+}
+
+unsigned long IoMemoryBuffer::writeData(const void* buffer, unsigned long n) {
+    Impl* impl = d();
+    impl->atEnd = false;
+    if (!detail::hasWriteAccess(impl->mode))
+        throw std::logic_error("device is not open for write");
+    if (impl->position < impl->origin)
+        impl->position = impl->origin;
+    const auto position = static_cast<unsigned long>(impl->position);
+    if (n > impl->data.max_size() || position > impl->data.max_size() - n)
+        throw std::bad_alloc();
+    const unsigned long end = position + n;
+    const unsigned long oldSize = impl->data.size();
+    if (end > oldSize) {
+        impl->data.resize(end);
+        // The gap between the old end and the position reads as zeros.
+        if (position > oldSize)
+            std::memset(impl->data.data() + oldSize, 0, position - oldSize);
+    }
+    if (n)
+        std::memcpy(impl->data.data() + position, buffer, n);
+    impl->position = static_cast<long>(end);
+    return n;
+}
+
+void* IoMemoryBuffer::map(long position, unsigned long length) {
+    Impl* impl = d();
+    if (!detail::hasReadAccess(impl->mode))
+        throw std::logic_error("device is not open for read");
+    detail::checkMemoryMap(size(), position, length);
+    return impl->data.data() + position;
+}
+
+void IoMemoryBuffer::unmap(void* address) {
+    Impl* impl = d();
+    if (!detail::hasReadAccess(impl->mode))
+        throw std::logic_error("device is not open for read");
+    detail::checkMemoryUnmap(impl->data.data(), size(), address);
+}
+
+} // namespace Zan
