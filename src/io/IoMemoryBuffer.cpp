@@ -122,7 +122,11 @@ unsigned long IoMemoryBuffer::writeData(const void* buffer, unsigned long n) {
     impl->atEnd = false;
     if (!detail::hasWriteAccess(impl->mode))
         throw std::logic_error("device is not open for write");
-    if (impl->position < impl->origin)
+    // Appending writes land at the end, as a file opened for appending does: the bytes appended
+    // earlier in the same session are never overwritten.
+    if (impl->mode & Append)
+        impl->position = static_cast<long>(impl->data.size());
+    else if (impl->position < impl->origin)
         impl->position = impl->origin;
     const auto position = static_cast<unsigned long>(impl->position);
     if (n > impl->data.max_size() || position > impl->data.max_size() - n)
