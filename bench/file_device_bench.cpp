@@ -53,7 +53,9 @@ const std::string& testFile() {
 
 using Clock = std::chrono::steady_clock;
 
-double seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double seconds(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 void BM_ReadBlocks(benchmark::State& state) {
     Zan::IoFileDevice device(testFile());

@@ -63,7 +63,8 @@ private:
 
 class MemorySubject : public Subject {
 public:
-    explicit MemorySubject(const Bytes& initial) : memory_(initial), device_(memory_.data(), memory_.size()) {}
+    explicit MemorySubject(const Bytes& initial)
+        : memory_(initial), device_(memory_.data(), memory_.size()) {}
     IoBaseDevice& device() override { return device_; }
     Bytes contents() override { return memory_; }
 
@@ -153,8 +154,8 @@ TEST_P(ByteDevice, SeekOriginsAndRefusals) {
         IoDevice::Origin origin;
         long expected;
     };
-    const Step steps[] = {{3, IoDevice::Begin, 3}, {2, IoDevice::Current, 5},  {-1, IoDevice::Current, 4},
-                          {0, IoDevice::End, 8},   {-40 + 38, IoDevice::End, 6}, {-8, IoDevice::End, 0},
+    const Step steps[] = {{3, IoDevice::Begin, 3},  {2, IoDevice::Current, 5},    {-1, IoDevice::Current, 4},
+                          {0, IoDevice::End, 8},    {-40 + 38, IoDevice::End, 6}, {-8, IoDevice::End, 0},
                           {20, IoDevice::Begin, 20}};
     for (const Step& step : steps) {
         device.seek(step.offset, step.origin);
@@ -168,8 +169,10 @@ TEST_P(ByteDevice, SeekOriginsAndRefusals) {
         EXPECT_THROW(device.seek(-1, IoDevice::Begin), std::system_error);
         EXPECT_THROW(device.seek(0, static_cast<IoDevice::Origin>(3)), std::system_error);
     } else {
-        ZAN_EXPECT_THROW_MSG(device.seek(-1, IoDevice::Begin), std::invalid_argument, "pos points before origin");
-        ZAN_EXPECT_THROW_MSG(device.seek(-9, IoDevice::End), std::invalid_argument, "pos points before origin");
+        ZAN_EXPECT_THROW_MSG(device.seek(-1, IoDevice::Begin), std::invalid_argument,
+                             "pos points before origin");
+        ZAN_EXPECT_THROW_MSG(device.seek(-9, IoDevice::End), std::invalid_argument,
+                             "pos points before origin");
         ZAN_EXPECT_THROW_MSG(device.seek(0, static_cast<IoDevice::Origin>(3)), std::invalid_argument,
                              "origin is incorrect");
     }
@@ -321,7 +324,9 @@ TEST_P(ByteDevice, SetOpenModeOnlyStoresTheMode) {
     ZAN_EXPECT_THROW_MSG(device.open(IoDevice::Read), std::logic_error, "already open");
 }
 
-void PrintTo(const Kind& kind, std::ostream* os) { *os << kind.name; }
+void PrintTo(const Kind& kind, std::ostream* os) {
+    *os << kind.name;
+}
 
 INSTANTIATE_TEST_SUITE_P(AllDevices, ByteDevice, ::testing::ValuesIn(kKinds),
                          [](const ::testing::TestParamInfo<Kind>& info) { return info.param.name; });

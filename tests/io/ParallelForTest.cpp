@@ -17,8 +17,9 @@ using Slices = std::vector<std::pair<long, long>>;
 // Runs the loop and returns the contiguous runs of indexes that one thread handled, in index order.
 Slices slicesOf(long begin, long end, int threads, bool* callerOnly = nullptr) {
     std::vector<std::thread::id> owner(static_cast<size_t>(end - begin));
-    Zan::ParallelFor(begin, end, [&](long i) { owner[static_cast<size_t>(i - begin)] = std::this_thread::get_id(); },
-                     threads);
+    Zan::ParallelFor(
+        begin, end, [&](long i) { owner[static_cast<size_t>(i - begin)] = std::this_thread::get_id(); },
+        threads);
     Slices slices;
     bool allCaller = true;
     for (long i = begin; i < end; ++i) {
@@ -65,10 +66,13 @@ TEST(ParallelFor, SlicesTheRange) {
 TEST(ParallelFor, RunsOnTheCallerInOrder) {
     for (int threads : {0, 1}) {
         std::vector<int> order;
-        Zan::ParallelFor(0, 6, [&](int i) {
-            EXPECT_EQ(std::this_thread::get_id(), std::this_thread::get_id());
-            order.push_back(i);
-        }, threads);
+        Zan::ParallelFor(
+            0, 6,
+            [&](int i) {
+                EXPECT_EQ(std::this_thread::get_id(), std::this_thread::get_id());
+                order.push_back(i);
+            },
+            threads);
         EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
         bool callerOnly = false;
         slicesOf(0, 50, threads, &callerOnly);
@@ -79,15 +83,18 @@ TEST(ParallelFor, RunsOnTheCallerInOrder) {
 TEST(ParallelFor, EmptyRangeCallsNothing) {
     for (int threads : {-1, 0, 1, 4}) {
         int calls = 0;
-        Zan::ParallelFor(3, 3, [&](int) { ++calls; }, threads);
-        Zan::ParallelFor(5, 3, [&](int) { ++calls; }, threads);
+        Zan::ParallelFor(
+            3, 3, [&](int) { ++calls; }, threads);
+        Zan::ParallelFor(
+            5, 3, [&](int) { ++calls; }, threads);
         EXPECT_EQ(calls, 0);
     }
 }
 
 TEST(ParallelFor, HardwareConcurrencyVisitsEveryIndexOnce) {
     std::vector<std::atomic<int>> visits(1000);
-    Zan::ParallelFor<long>(0, 1000, [&](long i) { visits[static_cast<size_t>(i)]++; }, -1);
+    Zan::ParallelFor<long>(
+        0, 1000, [&](long i) { visits[static_cast<size_t>(i)]++; }, -1);
     for (const auto& v : visits)
         ASSERT_EQ(v.load(), 1);
 }
@@ -95,11 +102,14 @@ TEST(ParallelFor, HardwareConcurrencyVisitsEveryIndexOnce) {
 TEST(ParallelFor, WorkerExceptionReachesTheCallerAfterAllJoined) {
     std::atomic<int> visited{0};
     try {
-        Zan::ParallelFor(0, 40, [&](int i) {
-            if (i == 11)
-                throw Zan::Exception::Aborted();
-            ++visited;
-        }, 4);
+        Zan::ParallelFor(
+            0, 40,
+            [&](int i) {
+                if (i == 11)
+                    throw Zan::Exception::Aborted();
+                ++visited;
+            },
+            4);
         ADD_FAILURE() << "the worker's exception was lost";
     } catch (const Zan::Exception::Aborted& e) {
         EXPECT_STREQ(e.what(), "aborted");
@@ -110,11 +120,14 @@ TEST(ParallelFor, WorkerExceptionReachesTheCallerAfterAllJoined) {
 
 TEST(ParallelFor, SerialExceptionStopsAtOnce) {
     std::vector<int> seen;
-    EXPECT_THROW(Zan::ParallelFor(0, 10, [&](int i) {
-        if (i == 3)
-            throw std::runtime_error("stop");
-        seen.push_back(i);
-    }, 1),
+    EXPECT_THROW(Zan::ParallelFor(
+                     0, 10,
+                     [&](int i) {
+                         if (i == 3)
+                             throw std::runtime_error("stop");
+                         seen.push_back(i);
+                     },
+                     1),
                  std::runtime_error);
     EXPECT_EQ(seen, (std::vector<int>{0, 1, 2}));
 }

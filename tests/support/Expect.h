@@ -6,14 +6,14 @@
 
 #include <string>
 
-#define ZAN_EXPECT_THROW_MSG(statement, exception_type, message)                                         \
-    do {                                                                                                   \
-        try {                                                                                              \
-            statement;                                                                                     \
-            ADD_FAILURE() << "expected " #exception_type " \"" << (message) << "\", nothing was thrown";   \
-        } catch (const exception_type& e) {                                                               \
-            EXPECT_EQ(std::string(e.what()), std::string(message));                                        \
-        } catch (const std::exception& e) {                                                                \
-            ADD_FAILURE() << "expected " #exception_type ", got another exception: " << e.what();         \
-        }                                                                                                  \
+#define ZAN_EXPECT_THROW_MSG(statement, exception_type, message)                                             \
+    do {                                                                                                     \
+        try {                                                                                                \
+            statement;                                                                                       \
+            ADD_FAILURE() << "expected " #exception_type " \"" << (message) << "\", nothing was thrown";     \
+        } catch (const exception_type& e) {                                                                  \
+            EXPECT_EQ(std::string(e.what()), std::string(message));                                          \
+        } catch (const std::exception& e) {                                                                  \
+            ADD_FAILURE() << "expected " #exception_type ", got another exception: " << e.what();            \
+        }                                                                                                    \
     } while (false)
