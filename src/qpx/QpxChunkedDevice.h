@@ -79,7 +79,9 @@ public:
     // Size -1 stands for a size not yet known; it is then read from the chunk's header.
     bool hasChunkInMap(const std::string& name, long* pos, long* size);
     long chunkDataOffset(const std::string& name);
-    // The named chunk's data mapped into memory (null when the name is not in the map).
+    // The named chunk's data mapped into memory (null when the name is not in the map). A memory
+    // buffer's mapping points into its vector and moves when the buffer grows: release it before
+    // writing further chunks.
     void* mapChunkData(const std::string& name, unsigned long* size);
     void unmapChunkData(void* address);
     // Positioned transfers at pos from the beginning; they return the byte device's count.

@@ -247,6 +247,27 @@ TEST(ChunkedDevice, EveryWriteOfAChunkIsChecked) {
     }
 }
 
+// A file that another program cuts short while it is read: large reads come back short.
+class ShrinkingBuffer : public Zan::IoMemoryBuffer {
+public:
+    using IoMemoryBuffer::IoMemoryBuffer;
+    unsigned long readData(void* buffer, unsigned long n) override {
+        return IoMemoryBuffer::readData(buffer, n > 5000 ? n / 2 : n);
+    }
+};
+
+TEST(ChunkedDevice, ShortReadGivesOnlyTheBytesRead) {
+    auto writer = memoryDevice();
+    ASSERT_TRUE(writer->open(Write, 3, nullptr));
+    const std::string data(10000, 'z');
+    writer->storeChunk("CustomData|Big!", data.data(), data.size());
+    writer->close();
+    const Bytes file = contents(*writer);
+    Chunked device(std::make_unique<ShrinkingBuffer>(file.size(), file.data()));
+    ASSERT_TRUE(device.open(Read, 1, nullptr));
+    EXPECT_EQ(device.loadChunk("CustomData|Big!").size(), 5000u);
+}
+
 TEST(ChunkedDevice, MappedChunkDataReadsAndWritesTheFile) {
     TempDir dir("map");
     auto device = fileDevice(dir / "m.qpx");
@@ -310,6 +331,14 @@ TEST(ChunkedDevice, MapEditsInMemory) {
     EXPECT_TRUE(device->isChunkMapOk());
     EXPECT_TRUE(device->loadChunkMap());
     EXPECT_EQ(device->chunkNames().size(), 2u);
+
+    // A file being written anew has no map to load.
+    auto created = memoryDevice();
+    ASSERT_TRUE(created->open(Write | Update, 0, nullptr));
+    created->storeChunk("CustomData|A!", "a", 1);
+    EXPECT_TRUE(created->loadChunkMap());
+    EXPECT_TRUE(created->chunkNames().empty());
+    EXPECT_FALSE(created->isChunkMapOk());
 }
 
 TEST(ChunkedDevice, AdoptsAnImplementation) {
