@@ -1,0 +1,126 @@
+// Reading one 32 MiB chunk of a container file (page cache warm) by readChunkData and by mapChunkData
+// and a copy out of the mapping, each beside pread of the same bytes into the same buffer in the same
+// run. The counter "vs_pread" is the method's time over pread's; the goal is at most 1.1.
+
+#include <io/IoFileDevice.h>
+#include <qpx/QpxChunkedDevice.h>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+using Chunked = Zan::QpxFileDevice::ChunkedDevice;
+using Clock = std::chrono::steady_clock;
+
+constexpr unsigned long chunkSize = 32UL << 20;
+const std::string chunkName = "ImageDataSeq|0!";
+
+struct Fixture {
+    std::filesystem::path path;
+    long offset = 0;
+    char* buffer = nullptr;
+
+    Fixture() {
+        path =
+            std::filesystem::temp_directory_path() / ("chunked_bench_" + std::to_string(::getpid()) + ".qpx");
+        std::vector<char> data(chunkSize);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<char>(i * 7);
+        Chunked device(std::make_unique<Zan::IoFileDevice>(path.string()));
+        if (!device.open(Zan::IoDevice::Write | Zan::IoDevice::Update, 3, nullptr))
+            throw std::runtime_error("cannot create " + path.string());
+        device.storeChunk(chunkName, data.data(), data.size());
+        offset = device.chunkDataOffset(chunkName);
+        device.close();
+        // Same alignment relative to the file offset as any destination a caller would pick.
+        buffer = static_cast<char*>(std::aligned_alloc(4096, chunkSize));
+    }
+    ~Fixture() {
+        std::free(buffer);
+        std::filesystem::remove(path);
+    }
+};
+
+Fixture& fixture() {
+    static Fixture f;
+    return f;
+}
+
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+double preadOnce(int fd) {
+    Fixture& f = fixture();
+    const auto start = Clock::now();
+    unsigned long done = 0;
+    while (done < chunkSize) {
+        const ssize_t n = ::pread(fd, f.buffer + done, chunkSize - done, f.offset + static_cast<long>(done));
+        if (n <= 0)
+            throw std::runtime_error("pread failed");
+        done += static_cast<unsigned long>(n);
+    }
+    benchmark::DoNotOptimize(f.buffer);
+    return seconds(Clock::now() - start);
+}
+
+template <typename Method>
+void compareWithPread(benchmark::State& state, Method&& method) {
+    Fixture& f = fixture();
+    Chunked device(std::make_unique<Zan::IoFileDevice>(f.path.string()));
+    if (!device.open(Zan::IoDevice::Read, 1, nullptr))
+        throw std::runtime_error("cannot open " + f.path.string());
+    const int fd = ::open(f.path.c_str(), O_RDONLY);
+    double methodTime = 0, preadTime = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        method(device);
+        const double t = seconds(Clock::now() - start);
+        methodTime += t;
+        preadTime += preadOnce(fd);
+        state.SetIterationTime(t);
+    }
+    ::close(fd);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * chunkSize));
+    state.counters["vs_pread"] = methodTime / preadTime;
+}
+
+void BM_ReadChunkData(benchmark::State& state) {
+    compareWithPread(state, [](Chunked& device) {
+        Fixture& f = fixture();
+        if (device.readChunkData(f.offset, f.buffer, chunkSize) != chunkSize)
+            throw std::runtime_error("short read");
+        benchmark::DoNotOptimize(f.buffer);
+    });
+}
+
+void BM_MapChunkData(benchmark::State& state) {
+    compareWithPread(state, [](Chunked& device) {
+        Fixture& f = fixture();
+        unsigned long size = 0;
+        void* mapped = device.mapChunkData(chunkName, &size);
+        if (!mapped || size != chunkSize)
+            throw std::runtime_error("mapping failed");
+        std::memcpy(f.buffer, mapped, size);
+        device.unmapChunkData(mapped);
+        benchmark::DoNotOptimize(f.buffer);
+    });
+}
+
+} // namespace
+
+BENCHMARK(BM_ReadChunkData)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MapChunkData)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();
