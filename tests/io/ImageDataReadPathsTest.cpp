@@ -31,6 +31,7 @@ const Geometry kGeometries[] = {
     {"rgb8_interleaved_colour", 37, 23, 8, 8, 3, 1, 4, IoImageDataDevice::Colour},
     {"rgb12_interleaved", 37, 23, 12, 16, 3, 1},
     {"rgb16_planar_plain", 37, 23, 16, 16, 1, 3},
+    {"rgb12in16_planar", 37, 23, 12, 16, 1, 3},
     {"rgb8_planar_colour", 37, 23, 8, 8, 1, 3, 1, IoImageDataDevice::Colour},
     {"two_planes_colour", 37, 23, 8, 8, 1, 2, 4, IoImageDataDevice::Colour},
     {"four_planes_colouralpha", 37, 23, 16, 16, 1, 4, 8, IoImageDataDevice::ColourAlpha},

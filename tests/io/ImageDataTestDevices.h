@@ -89,8 +89,9 @@ public:
     // Raw reads made so far, and a hook run before each of them.
     long planeReads = 0, tileReads = 0, stripReads = 0, rectReads = 0;
     std::function<void()> beforeRead;
-    // Reported rows per strip may differ from the real ones (a file's claim); real strips stay rowsPerStrip.
-    long reportedRowsPerStrip = 0;
+    // Buffer and stride of the last plane or rectangle read or write, to see whose buffer the format got.
+    const void* lastBuffer = nullptr;
+    long lastStride = 0;
 
     // ---- The device.
     const void* memoryMappedPlane() const override {
@@ -109,7 +110,7 @@ public:
         if (layout_.storage != Storage::Striped)
             return false;
         if (rowsPerStrip)
-            *rowsPerStrip = reportedRowsPerStrip ? reportedRowsPerStrip : layout_.rowsPerStrip;
+            *rowsPerStrip = layout_.rowsPerStrip;
         return true;
     }
     Interpretation interpretation() const override { return static_cast<Interpretation>(g_.interpretation); }
@@ -214,6 +215,8 @@ private:
     }
     // Copies r between the plane and a buffer of r.height lines of r.width pixels; line padding stays put.
     void transfer(char* buffer, long stride, const Zan::Rectangle& r, bool toBuffer) {
+        lastBuffer = buffer;
+        lastStride = stride;
         const long bytes = r.width * pixelBytes_;
         require(stride >= bytes, "stride " + std::to_string(stride) + " below " + std::to_string(bytes));
         char* plane = planes_[plane_].data();
