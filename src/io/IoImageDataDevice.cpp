@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <numeric>
 #include <stdexcept>
 #include <string>
@@ -46,6 +47,27 @@ long pixelSize(const IoImageDataDevice& device) {
 long planeLineSize(const IoImageDataDevice& device) {
     return device.align(product(device.width(), pixelSize(device)), device.lineAlignment());
 }
+
+// The current plane's bytes with the plane line size as stride: the format's own memory when it offers the
+// plane there, else a copy in one buffer that serves every plane of the call.
+class PlaneSource {
+public:
+    explicit PlaneSource(IoImageDataDevice& device) : device_(device), lineSize_(planeLineSize(device)) {}
+    long lineSize() const { return lineSize_; }
+    const char* current() {
+        if (const void* plane = device_.memoryMappedPlane())
+            return static_cast<const char*>(plane);
+        if (!buffer_)
+            buffer_ = std::make_unique<ByteVector>(static_cast<size_t>(product(device_.height(), lineSize_)));
+        device_.readCurrentPlane(buffer_->data(), lineSize_);
+        return buffer_->data();
+    }
+
+private:
+    IoImageDataDevice& device_;
+    long lineSize_;
+    std::unique_ptr<ByteVector> buffer_;
+};
 
 // Sample width of the copy routines; wider samples are refused by name of the routine.
 long sampleBytes(long bits, const char* routine) {
@@ -335,13 +357,11 @@ void IoImageDataDevice::packedImage(void* dst, long stride) {
     }
     const long bits = bitsPerComponentStored(), components = componentsPerPixel(), all = channels();
     sampleBytes(bits, toComponent);
-    const long lineSize = planeLineSize(*this);
-    ByteVector buffer(static_cast<size_t>(product(height(), lineSize)));
+    PlaneSource source(*this);
     for (long p = 0; p < planeCount; ++p) {
         setCurrentPlane(p);
-        readCurrentPlane(buffer.data(), lineSize);
         copyPlaneToComponent(componentOfPlane(p, planeCount, interpretation()) * components, all, bits,
-                             buffer.data(), lineSize, dst, stride, width(), height(), components);
+                             source.current(), source.lineSize(), dst, stride, width(), height(), components);
     }
 }
 
@@ -375,19 +395,16 @@ void IoImageDataDevice::packedImageToFloat(float* dst, long stride) {
     }
     const long bits = bitsPerComponentStored(), components = componentsPerPixel(), planeCount = planes();
     sampleBytes(bits, toComponent);
-    const long lineSize = planeLineSize(*this);
-    ByteVector buffer(static_cast<size_t>(product(height(), lineSize)));
+    PlaneSource source(*this);
     if (planeCount == 1) {
         setCurrentPlane(0);
-        readCurrentPlane(buffer.data(), lineSize);
-        copyPlaneToComponentFloat(bits, buffer.data(), lineSize, dst, stride, product(width(), components),
-                                  height());
+        copyPlaneToComponentFloat(bits, source.current(), source.lineSize(), dst, stride,
+                                  product(width(), components), height());
         return;
     }
     for (long p = 0; p < planeCount; ++p) {
         setCurrentPlane(p);
-        readCurrentPlane(buffer.data(), lineSize);
-        copyPlaneToComponentFloat(bits, buffer.data(), lineSize, dst, stride, width(), height(),
+        copyPlaneToComponentFloat(bits, source.current(), source.lineSize(), dst, stride, width(), height(),
                                   componentOfPlane(p, planeCount, interpretation()) * components, channels(),
                                   components);
     }
@@ -437,14 +454,13 @@ void IoImageDataDevice::planarImage(void* dst, long stride) {
     }
     const long bits = bitsPerComponentStored();
     sampleBytes(bits, toPlane);
-    const long lineSize = planeLineSize(*this);
-    ByteVector buffer(static_cast<size_t>(product(rows, lineSize)));
+    PlaneSource source(*this);
     // Blocks in storage order: every component of plane 0, then of plane 1; no interpretation applies.
     for (long p = 0; p < planeCount; ++p) {
         setCurrentPlane(p);
-        readCurrentPlane(buffer.data(), lineSize);
+        const char* plane = source.current();
         for (long c = 0; c < components; ++c)
-            copyComponentToPlane(c, components, bits, buffer.data(), lineSize,
+            copyComponentToPlane(c, components, bits, plane, source.lineSize(),
                                  out + product(product(p * components + c, rows), stride), stride, width(),
                                  rows);
     }
