@@ -448,7 +448,7 @@ void IoImageDataDevice::planarImage(void* dst, long stride) {
     if (components == 1) {
         for (long p = 0; p < planeCount; ++p) {
             setCurrentPlane(p);
-            readCurrentPlane(out + product(product(p, rows), stride), stride);
+            readCurrentPlane(out + p * rows * stride, stride);
         }
         return;
     }
@@ -461,8 +461,7 @@ void IoImageDataDevice::planarImage(void* dst, long stride) {
         const char* plane = source.current();
         for (long c = 0; c < components; ++c)
             copyComponentToPlane(c, components, bits, plane, source.lineSize(),
-                                 out + product(product(p * components + c, rows), stride), stride, width(),
-                                 rows);
+                                 out + (p * components + c) * rows * stride, stride, width(), rows);
     }
 }
 
@@ -626,8 +625,7 @@ void IoImageDataDevice::planarDownsampledRect(long dstW, long dstH, long x, long
     if (components == 1) {
         for (long p = 0; p < planeCount; ++p) {
             setCurrentPlane(p);
-            readCurrentDownsampledRect(dstW, dstH, x, y, w, h, out + product(product(p, rows), dstStride),
-                                       dstStride);
+            readCurrentDownsampledRect(dstW, dstH, x, y, w, h, out + p * rows * dstStride, dstStride);
         }
         return;
     }
@@ -642,8 +640,7 @@ void IoImageDataDevice::planarDownsampledRect(long dstW, long dstH, long x, long
             continue;
         for (long c = 0; c < components; ++c)
             copyComponentToPlane(c, components, bits, temp.data(), tempStride,
-                                 out + product(product(p * components + c, rows), dstStride), dstStride, w,
-                                 h);
+                                 out + (p * components + c) * rows * dstStride, dstStride, w, h);
     }
 }
 

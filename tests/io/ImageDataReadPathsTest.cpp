@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -18,6 +19,12 @@ using Zan::IoImageDataDevice;
 using Zan::Rectangle;
 using Sample = TestImageDevice::Sample;
 using Points = std::vector<IoImageDataDevice::Coordinates>;
+
+namespace ZanTest {
+void PrintTo(const Geometry& g, std::ostream* os) {
+    *os << g.name;
+}
+} // namespace ZanTest
 
 namespace {
 
@@ -49,6 +56,10 @@ const Kind kKinds[] = {
     {"memory_4threads", {Storage::Memory}, 4}, {"striped", {Storage::Striped, 5}, -1},
     {"tiled", {Storage::Tiled, 5, 8, 8}, -1},  {"neither", {Storage::Neither}, -1},
 };
+
+void PrintTo(const Kind& k, std::ostream* os) {
+    *os << k.name;
+}
 
 struct Downsample {
     long dstW, dstH, x, y, w, h;
