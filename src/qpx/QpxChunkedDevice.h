@@ -2,6 +2,7 @@
 
 #include <io/DefaultInitAllocator.h>
 #include <io/IoDevice.h>
+#include <io/IoImageFileDevice.h>
 #include <qpx/QpxFileDevice.h>
 
 #include <array>
@@ -24,9 +25,8 @@ namespace Zan {
 class ZAN_EXPORT QpxFileDevice::ChunkedDevice {
 public:
     class Impl;
-    // Bit set of the image-file open options: 0x1 loads the chunk map on open (not when truncating),
-    // 0x2 stores it on close when the device is writable.
-    using OpenOptions = std::uint32_t;
+    // 0x1 loads the chunk map on open (not when truncating), 0x2 stores it on close when writable.
+    using OpenOptions = IoImageFileDevice::OpenOptions;
 
     // Takes the byte device, not yet opened.
     explicit ChunkedDevice(std::unique_ptr<IoDevice> device);
