@@ -994,7 +994,11 @@ typename CVkStringT<Ch>::CountArg CVkStringT<Ch>::CopyToBufferA(char* buf, Count
 template <class Ch>
 std::string CVkStringT<Ch>::GetUtf8() const requires std::is_same_v<Ch, wchar_t> {
     Lock self(m_mutex);
-    return Zan::StringConversions::wstring_to_utf8(std::wstring(view()));
+    // Some compilers instantiate constrained members for both widths; the body must compile for both.
+    if constexpr (sizeof(Ch) == 1)
+        return std::string(view());
+    else
+        return Zan::StringConversions::wstring_to_utf8(std::wstring(view()));
 }
 
 template <class Ch>
