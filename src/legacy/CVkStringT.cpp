@@ -512,21 +512,22 @@ int CVkStringT<Ch>::SetAt(unsigned long i, Ch c) {
 }
 
 template <class Ch>
-CVkStringT<Ch>& CVkStringT<Ch>::MakeLower() {
+CVkStringT<Ch>& CVkStringT<Ch>::foldCase(bool upper) {
     Lock self(m_mutex);
     if (cow())
         for (Ch* p = m_pData; *p; ++p)
-            *p = foldLower(*p);
+            *p = upper ? foldUpper(*p) : foldLower(*p);
     return *this;
 }
 
 template <class Ch>
+CVkStringT<Ch>& CVkStringT<Ch>::MakeLower() {
+    return foldCase(false);
+}
+
+template <class Ch>
 CVkStringT<Ch>& CVkStringT<Ch>::MakeUpper() {
-    Lock self(m_mutex);
-    if (cow())
-        for (Ch* p = m_pData; *p; ++p)
-            *p = foldUpper(*p);
-    return *this;
+    return foldCase(true);
 }
 
 template <class Ch>
@@ -761,43 +762,43 @@ CVkStringT<Ch>& CVkStringT<Ch>::AddDouble(double x, int digits) {
 // ---- search ----
 
 template <class Ch>
-int CVkStringT<Ch>::Find(Ch c, unsigned long start) const {
+int CVkStringT<Ch>::findChar(Ch c, unsigned long start, bool noCase) const {
     Lock self(m_mutex);
     if (start >= m_pBuffer->length)
         return -1;
-    const std::size_t at = view().find(c, start);
+    const std::size_t at = noCase ? folded(view()).find(foldLower(c), start) : view().find(c, start);
     return at == std::basic_string_view<Ch>::npos ? -1 : static_cast<int>(at);
+}
+
+template <class Ch>
+int CVkStringT<Ch>::reverseFindChar(Ch c, int start, bool noCase) const {
+    Lock self(m_mutex);
+    const unsigned long length = m_pBuffer->length;
+    if (length == 0 || (start >= 0 && static_cast<unsigned long>(start) >= length))
+        return -1;
+    const std::size_t from = start < 0 ? length - 1 : static_cast<std::size_t>(start);
+    const std::size_t at = noCase ? folded(view()).rfind(foldLower(c), from) : view().rfind(c, from);
+    return at == std::basic_string_view<Ch>::npos ? -1 : static_cast<int>(at);
+}
+
+template <class Ch>
+int CVkStringT<Ch>::Find(Ch c, unsigned long start) const {
+    return findChar(c, start, false);
 }
 
 template <class Ch>
 int CVkStringT<Ch>::FindNoCase(Ch c, unsigned long start) const {
-    Lock self(m_mutex);
-    if (start >= m_pBuffer->length)
-        return -1;
-    const std::size_t at = folded(view()).find(foldLower(c), start);
-    return at == std::basic_string_view<Ch>::npos ? -1 : static_cast<int>(at);
+    return findChar(c, start, true);
 }
 
 template <class Ch>
 int CVkStringT<Ch>::ReverseFind(Ch c, int start) const {
-    Lock self(m_mutex);
-    const unsigned long length = m_pBuffer->length;
-    if (length == 0 || (start >= 0 && static_cast<unsigned long>(start) >= length))
-        return -1;
-    const std::size_t from = start < 0 ? length - 1 : static_cast<std::size_t>(start);
-    const std::size_t at = view().rfind(c, from);
-    return at == std::basic_string_view<Ch>::npos ? -1 : static_cast<int>(at);
+    return reverseFindChar(c, start, false);
 }
 
 template <class Ch>
 int CVkStringT<Ch>::ReverseFindNoCase(Ch c, int start) const {
-    Lock self(m_mutex);
-    const unsigned long length = m_pBuffer->length;
-    if (length == 0 || (start >= 0 && static_cast<unsigned long>(start) >= length))
-        return -1;
-    const std::size_t from = start < 0 ? length - 1 : static_cast<std::size_t>(start);
-    const std::size_t at = folded(view()).rfind(foldLower(c), from);
-    return at == std::basic_string_view<Ch>::npos ? -1 : static_cast<int>(at);
+    return reverseFindChar(c, start, true);
 }
 
 template <class Ch>

@@ -248,6 +248,9 @@ private:
     void attach(Buffer* buffer);
     void shareEmpty();
     int compareAny(const CVkStringT& other) const;
+    CVkStringT& foldCase(bool upper);
+    int findChar(Ch c, unsigned long start, bool noCase) const;
+    int reverseFindChar(Ch c, int start, bool noCase) const;
     int replaceImpl(const Ch* oldText, const Ch* newText, bool noCase);
     int formatImpl(bool emptyFirst, const Ch* format, va_list args);
     // A new string reserved for both parts, holding a then b.

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <stdexcept>
 #include <sys/types.h>
+#include <type_traits>
 
 namespace ZanLegacy::detail {
 namespace {
@@ -27,6 +28,9 @@ struct Spec {
     Length length = Length::None;
     char conversion = 0;
 };
+
+template <bool Signed, class T>
+using Int = std::conditional_t<Signed, T, std::make_unsigned_t<T>>;
 
 // va_list cannot be passed on by reference portably; this wrapper can.
 struct Args {
@@ -112,45 +116,24 @@ private:
                     return false;
             }
         }
-        switch (*m_p) {
-        case Ch('h'):
+        // Length modifiers; only h and l may be doubled.
+        static constexpr struct {
+            char c;
+            Length once, twice;
+        } kLengths[] = {
+            {'h', Length::Short, Length::Char},        {'l', Length::Long, Length::LongLong},
+            {'q', Length::LongLong, Length::LongLong}, {'L', Length::LongDouble, Length::LongDouble},
+            {'j', Length::IntMax, Length::IntMax},     {'z', Length::Size, Length::Size},
+            {'Z', Length::Size, Length::Size},         {'t', Length::PtrDiff, Length::PtrDiff}};
+        for (const auto& length : kLengths) {
+            if (*m_p != Ch(length.c))
+                continue;
             ++m_p;
-            spec.length = Length::Short;
-            if (*m_p == Ch('h')) {
+            spec.length = length.once;
+            if (length.twice != length.once && *m_p == Ch(length.c)) {
                 ++m_p;
-                spec.length = Length::Char;
+                spec.length = length.twice;
             }
-            break;
-        case Ch('l'):
-            ++m_p;
-            spec.length = Length::Long;
-            if (*m_p == Ch('l')) {
-                ++m_p;
-                spec.length = Length::LongLong;
-            }
-            break;
-        case Ch('q'):
-            ++m_p;
-            spec.length = Length::LongLong;
-            break;
-        case Ch('L'):
-            ++m_p;
-            spec.length = Length::LongDouble;
-            break;
-        case Ch('j'):
-            ++m_p;
-            spec.length = Length::IntMax;
-            break;
-        case Ch('z'):
-        case Ch('Z'):
-            ++m_p;
-            spec.length = Length::Size;
-            break;
-        case Ch('t'):
-            ++m_p;
-            spec.length = Length::PtrDiff;
-            break;
-        default:
             break;
         }
         const Ch c = *m_p;
@@ -165,12 +148,12 @@ private:
         switch (spec.conversion) {
         case 'd':
         case 'i':
-            return convertSigned(spec);
+            return convertInteger<true>(spec);
         case 'o':
         case 'u':
         case 'x':
         case 'X':
-            return convertUnsigned(spec);
+            return convertInteger<false>(spec);
         case 'e':
         case 'E':
         case 'f':
@@ -195,47 +178,33 @@ private:
         }
     }
 
-    bool convertSigned(const Spec& spec) {
+    // d and i take signed arguments, o, u, x and X their unsigned counterparts.
+    template <bool Signed>
+    bool convertInteger(const Spec& spec) {
+        // Aliases: va_arg is a macro and cannot take a template argument list with a comma.
+        using I = Int<Signed, int>;
+        using L = Int<Signed, long>;
+        using LL = Int<Signed, long long>;
+        using J = Int<Signed, std::intmax_t>;
+        using Z = Int<Signed, ssize_t>;
+        using T = Int<Signed, std::ptrdiff_t>;
         switch (spec.length) {
         case Length::Char:
-            return printNumber(spec, "hh", va_arg(m_args.ap, int));
+            return printNumber(spec, "hh", va_arg(m_args.ap, I));
         case Length::Short:
-            return printNumber(spec, "h", va_arg(m_args.ap, int));
+            return printNumber(spec, "h", va_arg(m_args.ap, I));
         case Length::Long:
-            return printNumber(spec, "l", va_arg(m_args.ap, long));
+            return printNumber(spec, "l", va_arg(m_args.ap, L));
         case Length::LongLong:
-            return printNumber(spec, "ll", va_arg(m_args.ap, long long));
+            return printNumber(spec, "ll", va_arg(m_args.ap, LL));
         case Length::IntMax:
-            return printNumber(spec, "j", va_arg(m_args.ap, std::intmax_t));
+            return printNumber(spec, "j", va_arg(m_args.ap, J));
         case Length::Size:
-            return printNumber(spec, "z", va_arg(m_args.ap, ssize_t));
+            return printNumber(spec, "z", va_arg(m_args.ap, Z));
         case Length::PtrDiff:
-            return printNumber(spec, "t", va_arg(m_args.ap, std::ptrdiff_t));
+            return printNumber(spec, "t", va_arg(m_args.ap, T));
         case Length::None:
-            return printNumber(spec, "", va_arg(m_args.ap, int));
-        default:
-            return false;
-        }
-    }
-
-    bool convertUnsigned(const Spec& spec) {
-        switch (spec.length) {
-        case Length::Char:
-            return printNumber(spec, "hh", va_arg(m_args.ap, unsigned int));
-        case Length::Short:
-            return printNumber(spec, "h", va_arg(m_args.ap, unsigned int));
-        case Length::Long:
-            return printNumber(spec, "l", va_arg(m_args.ap, unsigned long));
-        case Length::LongLong:
-            return printNumber(spec, "ll", va_arg(m_args.ap, unsigned long long));
-        case Length::IntMax:
-            return printNumber(spec, "j", va_arg(m_args.ap, std::uintmax_t));
-        case Length::Size:
-            return printNumber(spec, "z", va_arg(m_args.ap, std::size_t));
-        case Length::PtrDiff:
-            return printNumber(spec, "t", va_arg(m_args.ap, std::ptrdiff_t));
-        case Length::None:
-            return printNumber(spec, "", va_arg(m_args.ap, unsigned int));
+            return printNumber(spec, "", va_arg(m_args.ap, I));
         default:
             return false;
         }
