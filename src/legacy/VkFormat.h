@@ -22,10 +22,10 @@ private:
     locale_t m_previous;
 };
 
-// Appends the printf-style formatting of format to out. Conversion specifications are parsed here:
+// Appends the printf-style formatting of format to out. Conversions are parsed here:
 // numbers are printed in the "C" locale, text arguments are converted between UTF-8 and UTF-32 as the
 // width of each argument requires (see CVkStringT::Format). Returns false, with out unchanged, for an
-// invalid or refused specification (%n, positional arguments) or text that cannot be converted.
+// invalid or refused conversion (%n, positional arguments) or text that cannot be converted.
 template <class Ch>
 bool VkFormat(std::basic_string<Ch>& out, const Ch* format, va_list args);
 
