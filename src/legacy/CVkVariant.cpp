@@ -356,45 +356,45 @@ bool CVkVariant::operator!=(const CVkVariant& other) const {
     return !(*this == other);
 }
 
-bool CVkVariant::operator==(const int& value) const {
+namespace {
+
+// A plain-value comparison: the getter must succeed and its result equal the value.
+template <class T, class Getter, class Equal>
+bool equalsVia(const CVkVariant& v, Getter get, const T& value, Equal equal) {
     bool ok = false;
-    const int v = GetVk_int32(&ok);
-    return ok && v == value;
+    const auto got = (v.*get)(&ok);
+    return ok && equal(got, value);
+}
+
+constexpr auto kSame = [](const auto& a, const auto& b) { return a == b; };
+
+} // namespace
+
+bool CVkVariant::operator==(const int& value) const {
+    return equalsVia(*this, &CVkVariant::GetVk_int32, value, kSame);
 }
 bool CVkVariant::operator==(const unsigned int& value) const {
-    bool ok = false;
-    const unsigned int v = GetVk_uint32(&ok);
-    return ok && v == value;
+    return equalsVia(*this, &CVkVariant::GetVk_uint32, value, kSame);
 }
 bool CVkVariant::operator==(const long& value) const {
-    bool ok = false;
-    const long v = GetVk_int64(&ok);
-    return ok && v == value;
+    return equalsVia(*this, &CVkVariant::GetVk_int64, value, kSame);
 }
 bool CVkVariant::operator==(const unsigned long& value) const {
-    bool ok = false;
-    const unsigned long v = GetVk_uint64(&ok);
-    return ok && v == value;
+    return equalsVia(*this, &CVkVariant::GetVk_uint64, value, kSame);
 }
 bool CVkVariant::operator==(const double& value) const {
-    bool ok = false;
-    const double v = GetDouble(&ok);
-    return ok && AlmostEqual(v, value, 3);
+    return equalsVia(*this, &CVkVariant::GetDouble, value,
+                     [](double a, double b) { return AlmostEqual(a, b, 3); });
 }
 bool CVkVariant::operator==(const bool& value) const {
-    bool ok = false;
-    const bool v = GetBool(&ok);
-    return ok && v == value;
+    return equalsVia(*this, &CVkVariant::GetBool, value, kSame);
 }
 bool CVkVariant::operator==(void* const& value) const {
-    bool ok = false;
-    void* v = GetVoidPtr(&ok);
-    return ok && v == value;
+    return equalsVia(*this, &CVkVariant::GetVoidPtr, value, kSame);
 }
 bool CVkVariant::operator==(const CVkStringW& value) const {
-    bool ok = false;
-    const CVkStringW v = GetCVkStringW(&ok);
-    return ok && v.Equals(value);
+    return equalsVia(*this, &CVkVariant::GetCVkStringW, value,
+                     [](const CVkStringW& a, const CVkStringW& b) { return a.Equals(b); });
 }
 bool CVkVariant::operator==(const wchar_t* value) const {
     return *this == CVkStringW(value);
@@ -403,9 +403,7 @@ bool CVkVariant::operator==(const char* value) const {
     return *this == wideFromUtf8(value);
 }
 bool CVkVariant::operator==(const CVkByteArray& value) const {
-    bool ok = false;
-    const CVkByteArray v = GetCVkByteArray(&ok);
-    return ok && v == value;
+    return equalsVia(*this, &CVkVariant::GetCVkByteArray, value, kSame);
 }
 bool CVkVariant::operator==(const CVkListVariant& value) const {
     const CVkVariantDataCVkListVariant* list = asList();

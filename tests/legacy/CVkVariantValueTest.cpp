@@ -1,4 +1,5 @@
 #include "VariantTestSupport.h"
+#include "support/DecimalCommaLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -120,20 +121,15 @@ TEST(CVkVariantValues, ReadKeepsOrResetsAsEachKindDoes) {
 }
 
 TEST(CVkVariantValues, NumberTextIgnoresTheProcessLocale) {
-    const char* names[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"};
-    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-    const char* found = nullptr;
-    for (const char* name : names)
-        if ((found = std::setlocale(LC_NUMERIC, name)))
-            break;
-    if (!found)
+    ZanTest::DecimalCommaLocale locale;
+    if (!locale.active())
         GTEST_SKIP() << "no locale with a decimal comma is installed";
     CVkStringW text;
     CVkVariant(0.5, L"d").Write(text);
     CVkVariant d(0.0, L"d");
     d.Read(L"2.25");
     const double fromString = CVkVariant(L"1.5", L"s").GetDouble();
-    std::setlocale(LC_NUMERIC, saved.c_str());
+    locale.restore();
     EXPECT_EQ(U8(text), "0.500000000000000");
     EXPECT_EQ(d.GetDouble(), 2.25);
     EXPECT_EQ(fromString, 1.5);
