@@ -22,9 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     CVkDiagnosticCapture quiet;
     CVkVariant v(CVkVariantRunType(kind), L"v");
+    const CVkVariant& readBack = v;
     v.Read(text);
     const CVkVariant s(text, L"s");
-    for (const CVkVariant* node : {&v, &s}) {
+    for (const CVkVariant* node : {&readBack, &s}) {
         node->GetVk_int32();
         node->GetVk_uint32();
         node->GetVk_int64();
