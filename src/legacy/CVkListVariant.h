@@ -9,6 +9,7 @@
 namespace ZanLegacy {
 
 class CVkVariant;
+class CVkVariantData;
 
 // The members of a list variant: an ordered sequence of nodes that the list owns. A member enters as a
 // copy of the given node (name and type-change flag kept) and is destroyed when it leaves or the list
@@ -49,7 +50,17 @@ public:
 private:
     friend class CVkVariant;
     friend class CVkVariantDataCVkListVariant;
-    std::vector<std::unique_ptr<CVkVariant>> m_members;
+    using Members = std::vector<std::unique_ptr<CVkVariant>>;
+
+    // Deep copy of a value, walking nested lists with a work list instead of recursion. A list whose
+    // run type is neither plain nor registered copies as a plain list. Holds the list lock.
+    static std::unique_ptr<CVkVariantData> copyData(const CVkVariantData& source);
+    // Appends deep copies of source's members to target, which must not be reachable from source.
+    static void copyMembers(const CVkListVariant& source, CVkListVariant& target);
+    // Destroys the members and their subtrees without recursion.
+    static void destroyMembers(Members& members);
+
+    Members m_members;
 };
 
 } // namespace ZanLegacy

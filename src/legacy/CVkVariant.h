@@ -230,6 +230,14 @@ private:
     friend class CVkVariantDataCVkListVariant;
 
     bool isUndef() const;
+    CVkVariantDataCVkListVariant* asList() const;
+    // Stores value in place when the node holds that kind, else replaces the value when type change
+    // is on, else prints refusal.
+    template <class T>
+    CVkVariant& assignValue(const T& value, const wchar_t* refusal);
+    // Makes the node a list that may take members (Append and Insert); false, with message printed,
+    // when the guard refuses.
+    bool prepareList(bool forAppend);
 
     std::unique_ptr<CVkVariantData> m_data;
     CVkStringW m_name;
