@@ -194,11 +194,12 @@ TEST(CVkVariantRecordTypes, RegisteredAtLoadWithEveryMemberAndDefault) {
     for (const Expected& expected : kExpected) {
         SCOPED_TRACE(expected.type);
         const CVkVariantRunType type(expected.type);
-        // Registered in table order, one after the other.
+        // Registered in table order (the basic types come in with the first sample lookup, during the
+        // registration of the first record with a list member).
         const unsigned int index = CVkVariant::GetRunTypeIndex(type, false);
         ASSERT_NE(index, 0xFFFFFFFFu);
         if (&expected != kExpected)
-            EXPECT_EQ(index, previousIndex + 1);
+            EXPECT_GT(index, previousIndex);
         previousIndex = index;
 
         const CVkVariant v(type, L"made");
