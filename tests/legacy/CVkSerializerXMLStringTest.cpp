@@ -5,9 +5,10 @@
 #include <legacy/CVkXMLAPI.h>
 #include <legacy/VkDiagnostics.h>
 
+#include <support/DecimalCommaLocale.h>
+
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -281,6 +282,10 @@ TEST(CVkSerializerXMLString, RefusesDeclarationsDamageAndDeepNesting) {
         {document(
              "<r runtype=\"CVkListVariant\"><a runtype=\"RVkIPoint\"><x runtype=\"vk_int32\" value=\"1\"/>"),
          ""}, // cut short inside records
+        // cut short inside an element that has no place in the record: the nodes made for it go too
+        {document("<r runtype=\"RVkIPoint\"><z runtype=\"RVkDRect\"><w runtype=\"CVkListVariant\">"
+                  "<q runtype=\"vk_int32\" value=\"1\"/>"),
+         ""},
         {document("<r runtype=\"CVkListVariant\"><a value=\"&undefined;\"/></r>"), ""}, // unknown entity
         {document("<r runtype=\"CVkListVariant\"><a runtype=\"vk_int32\" value=\"1\"></b></r>"), ""},
         {document("<r runtype=\"RVkIPoint\"><x runtype=\"vk_int32\" value=\"1\"/></r>") + "<second/>", ""},
@@ -357,19 +362,14 @@ TEST(CVkSerializerXMLString, NamesAreValidatedBeforeWriting) {
 }
 
 TEST(CVkSerializerXMLString, NumberTextIgnoresTheProcessLocale) {
-    const char* names[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"};
-    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-    const char* found = nullptr;
-    for (const char* name : names)
-        if ((found = std::setlocale(LC_NUMERIC, name)))
-            break;
-    if (!found)
+    ZanTest::DecimalCommaLocale decimalComma;
+    if (!decimalComma.active())
         GTEST_SKIP() << "no locale with a decimal comma is installed";
     const std::string xml = saveUtf8(CVkVariant::CreateStruct(L"r", {CVkVariant(2.5, L"d")}));
     CVkVariant out;
     const int result =
         loadUtf8(out, document("<r runtype=\"CVkListVariant\"><d runtype=\"double\" value=\"0.75\"/></r>"));
-    std::setlocale(LC_NUMERIC, saved.c_str());
+    decimalComma.restore();
     EXPECT_EQ(xml, document("<r runtype=\"CVkListVariant\"><d runtype=\"double\" value=\"2.5\"/></r>"));
     ASSERT_EQ(result, 0);
     EXPECT_EQ(out[L"d"].GetDouble(), 0.75);

@@ -1,10 +1,11 @@
 #include <legacy/CVkStringA.h>
 #include <legacy/CVkStringW.h>
 
+#include <support/DecimalCommaLocale.h>
+
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <clocale>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -551,20 +552,14 @@ TEST(CVkString, NarrowFormat) {
 }
 
 TEST(CVkString, NumberTextIgnoresTheProcessLocale) {
-    const char* names[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"};
-    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
-    const std::string saved = previous ? previous : "C";
-    const char* found = nullptr;
-    for (const char* name : names)
-        if ((found = std::setlocale(LC_NUMERIC, name)))
-            break;
-    if (!found)
+    ZanTest::DecimalCommaLocale decimalComma;
+    if (!decimalComma.active())
         GTEST_SKIP() << "no locale with a decimal comma is installed";
     CVkStringW w;
     w.Format(L"%.2f %g", 2.5, 0.75);
     CVkStringA a;
     a.AddDouble(1.25, 2);
-    std::setlocale(LC_NUMERIC, saved.c_str());
+    decimalComma.restore();
     EXPECT_EQ(text(w), L"2.50 0.75");
     EXPECT_EQ(text(a), "1.25");
 }
