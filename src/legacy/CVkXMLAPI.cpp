@@ -53,7 +53,7 @@ CVkVariant makeNode(const CVkStringA& runtype, const CVkStringW& name) {
     return CVkVariant(CVkVariantDataCVkListVariant::GetOrigRunType(), name);
 }
 
-// Element i among the first count elements of list whose name is name, or null.
+// The first of the first count elements of list that is named name, or null.
 CVkVariant* findAmongFirst(CVkVariant& list, const wchar_t* name, int count) {
     for (int i = 0; i < count; ++i) {
         CVkVariant* element = list.IndexPtr(i);
