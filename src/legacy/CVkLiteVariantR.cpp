@@ -206,10 +206,12 @@ bool CVkLiteVariantR::currentConverted(Item& item) {
 // Navigation
 
 bool CVkLiteVariantR::IsNextValue() {
-    if (!m_pData || m_CurrentOffset >= m_Size || m_Size - m_CurrentOffset < 5)
+    const auto room = [this] { return m_pData && m_CurrentOffset < m_Size && m_Size - m_CurrentOffset >= 5; };
+    if (!room())
         return false;
-    if (m_pData[m_CurrentOffset] == kEnvelopeMagic[0])
-        Decompress();
+    // The inflated buffer is a new one: its own room decides.
+    if (m_pData[m_CurrentOffset] == kEnvelopeMagic[0] && Decompress() == 0 && !room())
+        return false;
     return m_CurrentOffset < itemLimit();
 }
 

@@ -511,3 +511,13 @@ TEST(CVkLiteVariantR, LargeRandomTreeRoundTrip) {
     EXPECT_EQ(walked(packed), expected);
     EXPECT_EQ(bytesOf(packed), bytesOf(plain));
 }
+
+// Found by the fuzz target: the room test must apply to the inflated buffer, not to the envelope.
+TEST(CVkLiteVariantR, InflatedBufferTooShortForAnItemEndsTheWalk) {
+    const Bytes packed = written([](CVkLiteVariantW& w) { w.Set(false, nullptr); }, 1);
+    ASSERT_EQ(written([](CVkLiteVariantW& w) { w.Set(false, nullptr); }), (Bytes{1, 0, 0}));
+    CVkLiteVariantR r;
+    load(r, packed);
+    EXPECT_FALSE(r.IsNextValue());
+    EXPECT_EQ(bytesOf(r), (Bytes{1, 0, 0}));
+}

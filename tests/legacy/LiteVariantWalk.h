@@ -109,6 +109,8 @@ inline int walk(ZanLegacy::CVkLiteVariantR& r, std::wstring& out, int depth = 0)
     if (depth > 0) {
         for (const std::wstring& name : names) {
             std::size_t offset = 0;
+            if (!name.empty() && name[0] == L'\\')
+                continue; // such a lookup is a path from the root
             if (r.Find(name.c_str(), offset) != 0)
                 return -9;
         }
