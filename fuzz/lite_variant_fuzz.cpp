@@ -1,7 +1,8 @@
 // Reads arbitrary bytes as a binary variant buffer the way clients do: the whole walk (which inflates an
 // envelope and converts an old-form root on the way), lookups by path, every getter on the items it
-// reaches, copies, and the editing operations that rebuild the buffer through the writer. A buffer that
-// walks cleanly must walk to the same text after it is copied through the writer, plain and compressed.
+// reaches, its flat XML form, copies, and the editing operations that rebuild the buffer through the writer.
+// A buffer that walks cleanly must walk to the same text after it is copied through the writer, plain and
+// compressed.
 
 #include "../tests/legacy/LiteVariantWalk.h"
 
@@ -57,6 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     load(r, data, size);
     std::wstring first;
     const int walked = lite_walk::walkAll(r, first);
+
+    // The flat XML form of whatever walked, scanned back.
+    r.Reset();
+    ZanLegacy::CVkStringW xml;
+    r.LiteVariantToXML(xml);
+    CVkLiteVariantR scanned;
+    if (scanned.LiteVariantFromXML(xml) == 0) {
+        std::wstring text;
+        lite_walk::walkAll(scanned, text);
+    }
 
     CVkLiteVariantR copy(r);
     for (const wchar_t* path : {L"\\a\\x", L"\\a", L"\\\\", L"\\a\\b\\c", L"x", L""})

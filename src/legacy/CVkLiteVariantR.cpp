@@ -53,6 +53,13 @@ int copyIntoBuffer(const std::wstring& text, wchar_t* buffer, int len) {
     return 0;
 }
 
+// A number read by name into a copy of the default, which is returned whatever the outcome.
+template <class T>
+T readOr(CVkLiteVariantR& r, std::uint8_t type, const wchar_t* name, T def) {
+    r.Read(type, name, &def, sizeof def);
+    return def;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------------------
@@ -517,28 +524,23 @@ bool CVkLiteVariantR::Get(const wchar_t* name, bool def) {
 }
 
 int CVkLiteVariantR::Get(const wchar_t* name, int def) {
-    Read(kInt32, name, &def, sizeof def);
-    return def;
+    return readOr(*this, kInt32, name, def);
 }
 
 unsigned int CVkLiteVariantR::Get(const wchar_t* name, unsigned int def) {
-    Read(kUInt32, name, &def, sizeof def);
-    return def;
+    return readOr(*this, kUInt32, name, def);
 }
 
 long CVkLiteVariantR::Get(const wchar_t* name, long def) {
-    Read(kInt64, name, &def, sizeof def);
-    return def;
+    return readOr(*this, kInt64, name, def);
 }
 
 unsigned long CVkLiteVariantR::Get(const wchar_t* name, unsigned long def) {
-    Read(kUInt64, name, &def, sizeof def);
-    return def;
+    return readOr(*this, kUInt64, name, def);
 }
 
 double CVkLiteVariantR::Get(const wchar_t* name, double def) {
-    Read(kDouble, name, &def, sizeof def);
-    return def;
+    return readOr(*this, kDouble, name, def);
 }
 
 void* CVkLiteVariantR::Get(const wchar_t* name, void* def) {

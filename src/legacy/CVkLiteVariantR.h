@@ -102,6 +102,16 @@ public:
     static int RemoveLevelEx(CVkLiteVariantW& w, CVkLiteVariantR& src, const wchar_t* path);
     static int MergeLevel(CVkLiteVariantW& w, CVkLiteVariantR& a, CVkLiteVariantR& b);
 
+    // Flat XML form. LiteVariantToXML appends the items from the cursor to the end of the current level
+    // (or buffer) as XML elements, leaving the cursor there; -9 when it meets a damaged item (what came
+    // before it is appended). Trace prints that text through the diagnostics sink and keeps the cursor.
+    // LiteVariantFromXML scans such text (optionally inside a "variant" element) and replaces the buffer
+    // with the items it describes; -9, with the reader unchanged, for text that does not scan, an unknown
+    // run type or a number out of its range.
+    int LiteVariantToXML(CVkStringW& out);
+    int Trace();
+    int LiteVariantFromXML(CVkStringW& text);
+
 protected:
     std::int32_t m_level;
     std::uint32_t m_levelCapacity;
@@ -120,6 +130,7 @@ private:
     int copyStateFrom(const CVkLiteVariantR& other);
     int findIn(const std::u16string& name, std::size_t& offset);
     int writeCurrentValue(CVkLiteVariantW& w, const Item& item);
+    int xmlItems(CVkStringW& out);
     static int rebuildLevel(CVkLiteVariantW& w, CVkLiteVariantR& src, CVkLiteVariantR* with,
                             const wchar_t* path);
 };

@@ -165,14 +165,10 @@ TEST(CVkLiteVariantCorruption, NestingIsCappedAt256Levels) {
 }
 
 TEST(CVkLiteVariantFuzzSeeds, Write) {
-    const char* target = std::getenv("ZAN_WRITE_FUZZ_SEEDS");
-    if (!target)
+    const std::filesystem::path dir = seedDirectory();
+    if (dir.empty())
         GTEST_SKIP() << "set ZAN_WRITE_FUZZ_SEEDS to a directory to write the seeds";
-    const std::filesystem::path dir(target);
-    std::filesystem::create_directories(dir);
-    const auto save = [&](const char* name, const Bytes& b) {
-        std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
-    };
+    const auto save = [&](const char* name, const Bytes& b) { saveSeed(dir, name, b.data(), b.size()); };
     save("example", exampleDocument());
     save("document", document());
     Bytes old = document();

@@ -23,25 +23,6 @@ std::wstring walked(CVkLiteVariantR& r) {
     return text;
 }
 
-// A root "v" holding one value of every kind, a nested level and a byte array.
-Bytes everyKind() {
-    return written([](CVkLiteVariantW& w) {
-        w.LevelBegin(L"v");
-        w.Set(true, L"b");
-        w.Set(-2, L"i");
-        w.Set(0xFFFFFFFEu, L"u");
-        w.Set(-4L, L"l");
-        w.Set(0xFFFFFFFFFFFFFFF0UL, L"ul");
-        w.Set(0.5, L"d");
-        w.Set(reinterpret_cast<void*>(std::uintptr_t(0x1234)), L"p");
-        w.Set(L"h\U0001F600llo", L"s");
-        w.Set("\x01\x02\x03", std::size_t(3), L"bytes");
-        w.Set(nullptr, std::size_t(0), L"none");
-        w.LevelBegin(L"sub");
-        w.Set(9, L"leaf");
-    });
-}
-
 } // namespace
 
 TEST(CVkLiteVariantR, ExampleDocumentByName) {

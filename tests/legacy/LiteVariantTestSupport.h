@@ -9,9 +9,13 @@
 #include <legacy/CVkLiteVariantW.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 namespace lite_test {
@@ -44,6 +48,38 @@ inline Bytes exampleDocument() {
     return {0x0B, 0x02, 0x61, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x1C, 0x00,
             0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x02, 0x78, 0x00, 0x00, 0x00,
             0x05, 0x00, 0x00, 0x00, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+}
+
+// A root "v" holding one value of every kind, a nested level and a byte array.
+inline Bytes everyKind() {
+    return written([](ZanLegacy::CVkLiteVariantW& w) {
+        w.LevelBegin(L"v");
+        w.Set(true, L"b");
+        w.Set(-2, L"i");
+        w.Set(0xFFFFFFFEu, L"u");
+        w.Set(-4L, L"l");
+        w.Set(0xFFFFFFFFFFFFFFF0UL, L"ul");
+        w.Set(0.5, L"d");
+        w.Set(reinterpret_cast<void*>(std::uintptr_t(0x1234)), L"p");
+        w.Set(L"h\U0001F600llo", L"s");
+        w.Set("\x01\x02\x03", std::size_t(3), L"bytes");
+        w.Set(nullptr, std::size_t(0), L"none");
+        w.LevelBegin(L"sub");
+        w.Set(9, L"leaf");
+    });
+}
+
+// The directory named by ZAN_WRITE_FUZZ_SEEDS, created; empty when the variable is not set.
+inline std::filesystem::path seedDirectory() {
+    const char* target = std::getenv("ZAN_WRITE_FUZZ_SEEDS");
+    if (!target)
+        return {};
+    std::filesystem::create_directories(target);
+    return target;
+}
+
+inline void saveSeed(const std::filesystem::path& dir, const char* name, const void* data, std::size_t size) {
+    std::ofstream(dir / name, std::ios::binary).write(static_cast<const char*>(data), std::streamsize(size));
 }
 
 // Rewrites the new-form level at pos, and the levels below it, in the old absolute form.
