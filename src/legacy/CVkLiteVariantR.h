@@ -12,6 +12,7 @@
 namespace ZanLegacy {
 
 class CVkLiteVariantW;
+class CVkVariant;
 
 // Reads a binary variant buffer in place. The byte array is the buffer and its current offset the
 // cursor; the cursor moves from item to item, enters and leaves levels and finds children by name
@@ -71,6 +72,10 @@ public:
     int GetCurrentValue(CVkByteArray& out);
     int GetCurrentValue(void* buffer, std::size_t size);
     void* GetCurrentValue(std::size_t* size);
+    // Replaces v (name, kind, value, members, record type) with the tree of the item at the cursor; the
+    // cursor stays on the item. -9, with v and the cursor unchanged, when there is no item or the item
+    // or anything below it is damaged or nested deeper than the reader enters.
+    int GetCurrentValue(CVkVariant& v);
 
     // Lookup by name; a name beginning with '\' is a path from the root. On success the cursor ends
     // after the item.
@@ -90,6 +95,9 @@ public:
     int Get(const wchar_t* name, CVkByteArray& out);
     int Get(const wchar_t* name, void* buffer, std::size_t size);
     void* Get(const wchar_t* name, std::size_t* size);
+    // The tree of the item found by name, as GetCurrentValue; the cursor stays on the item. -9 with v and
+    // the cursor unchanged when there is no such item.
+    int Get(const wchar_t* name, CVkVariant& v);
 
     // Copying and editing.
     int ExtractCurrent(CVkLiteVariantR& out);
@@ -130,6 +138,7 @@ private:
     int copyStateFrom(const CVkLiteVariantR& other);
     int findIn(const std::u16string& name, std::size_t& offset);
     int writeCurrentValue(CVkLiteVariantW& w, const Item& item);
+    int fillCurrent(CVkVariant& v);
     int xmlItems(CVkStringW& out);
     static int rebuildLevel(CVkLiteVariantW& w, CVkLiteVariantR& src, CVkLiteVariantR* with,
                             const wchar_t* path);

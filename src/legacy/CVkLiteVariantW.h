@@ -10,6 +10,7 @@ namespace ZanLegacy {
 
 class CVkByteArray;
 class CVkLiteVariantR;
+class CVkVariant;
 
 // Builds a binary variant buffer by appending items and opening and closing levels, then hands it to a
 // reader, plain or in the "LV0Z" envelope. Only one item may stand at the top, and it must be a level
@@ -41,6 +42,11 @@ public:
     int Set(const wchar_t* value, const wchar_t* name);
     int Set(const CVkByteArray& value, const wchar_t* name);
     int Set(const void* data, const std::size_t& size, const wchar_t* name);
+    // A whole variant tree under name (v's own name when name is null): values as value items, lists as
+    // levels (a record type named in a first "__m_runType" string item), a named null variant as an
+    // empty level; an unnamed null variant writes nothing. -9, with nothing written, when the tree
+    // would nest deeper than a reader enters or a level cannot be opened (a second top-level item).
+    int Set(const CVkVariant& v, const wchar_t* name);
 
     // Copies the item at the source's cursor byte for byte (a level whole, with its index).
     int Append(const CVkLiteVariantR& source);
@@ -68,6 +74,16 @@ private:
     int registerChild();
     void putName(const std::u16string& name);
     void release();
+    int writeTree(const CVkVariant& v, const wchar_t* name);
+
+    // The writer's extent, to undo a partly written tree.
+    struct SMark {
+        std::uint64_t used;
+        std::int32_t level;
+        std::uint32_t count;
+    };
+    SMark mark() const;
+    void rollBack(const SMark& m);
 
     unsigned char* m_buffer;
     std::uint64_t m_allocated;
