@@ -2,23 +2,39 @@
 // envelope and converts an old-form root on the way), lookups by path, every getter on the items it
 // reaches, its flat XML form, copies, and the editing operations that rebuild the buffer through the writer.
 // A buffer that walks cleanly must walk to the same text after it is copied through the writer, plain and
-// compressed.
+// compressed. Every buffer is also read as a variant tree, which must write back and read again to the same
+// tree.
 
 #include "../tests/legacy/LiteVariantWalk.h"
 
 #include <legacy/CVkAlloc.h>
 #include <legacy/CVkLiteVariantR.h>
 #include <legacy/CVkLiteVariantW.h>
+#include <legacy/CVkVariant.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 using ZanLegacy::CVkLiteVariantR;
 using ZanLegacy::CVkLiteVariantW;
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Whatever a reader entered, the writer writes: names and texts read from a buffer all have UTF-16 forms.
+void writeTree(const ZanLegacy::CVkVariant& tree, Bytes& out) {
+    CVkLiteVariantW w;
+    if (w.Set(tree, nullptr) != 0)
+        std::abort();
+    CVkLiteVariantR r;
+    if (w.Finalize(r, 0) != 0)
+        std::abort();
+    out.assign(r.GetData(), r.GetData() + r.GetSize());
+}
 
 void load(CVkLiteVariantR& r, const std::uint8_t* data, std::size_t size) {
     void* p = size ? ZanLegacy::CVkAlloc::Alloc(0, size, 16) : nullptr;
@@ -49,6 +65,44 @@ void getters(CVkLiteVariantR& r, const wchar_t* path) {
     r.ReadCurrentValue(raw, sizeof raw);
 }
 
+// A plain list whose first member is a string named "__m_runType" reads back without it: the format
+// takes such an item for a record type.
+bool startsWithRunTypeItem(const ZanLegacy::CVkVariant& v) {
+    if (v.GetCount() <= 0)
+        return false;
+    const ZanLegacy::CVkVariant& first = *v.IndexPtr(0);
+    if (first.GetName() == L"__m_runType" && first.GetCount() < 0 &&
+        first.GetRunType() == ZanLegacy::CVkVariantRunType("CVkStringW"))
+        return true;
+    for (int i = 0; i < v.GetCount(); ++i)
+        if (startsWithRunTypeItem(*v.IndexPtr(i)))
+            return true;
+    return false;
+}
+
+// The tree of the item at the cursor, written back and read again: the same buffer both times.
+void treeRoundTrip(CVkLiteVariantR& r) {
+    ZanLegacy::CVkVariant tree;
+    const int rc = r.GetCurrentValue(tree);
+    if (rc != 0 && rc != -9)
+        std::abort();
+    if (rc != 0)
+        return;
+    Bytes first;
+    writeTree(tree, first);
+    if (startsWithRunTypeItem(tree))
+        return;
+    CVkLiteVariantR back;
+    load(back, first.data(), first.size());
+    ZanLegacy::CVkVariant again;
+    Bytes second;
+    if (back.GetCurrentValue(again) != 0)
+        std::abort();
+    writeTree(again, second);
+    if (second != first)
+        std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -58,6 +112,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     load(r, data, size);
     std::wstring first;
     const int walked = lite_walk::walkAll(r, first);
+    r.Reset();
+    treeRoundTrip(r);
+    if (r.IsNextValue() && r.CurrentLevelBegin() == 0) {
+        treeRoundTrip(r); // a tree from inside a level
+        r.Reset();
+    }
 
     // The flat XML form of whatever walked, scanned back.
     r.Reset();
