@@ -95,8 +95,8 @@ public:
     int Get(const wchar_t* name, CVkByteArray& out);
     int Get(const wchar_t* name, void* buffer, std::size_t size);
     void* Get(const wchar_t* name, std::size_t* size);
-    // The tree of the item found by name, as GetCurrentValue; the cursor stays on the item. -9 with v and
-    // the cursor unchanged when there is no such item.
+    // The tree of the item found by name, as GetCurrentValue; the cursor stays on the item. -9 with v
+    // unchanged when there is no such item (the cursor as after any failed lookup) or it is damaged.
     int Get(const wchar_t* name, CVkVariant& v);
 
     // Copying and editing.

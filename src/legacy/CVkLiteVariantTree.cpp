@@ -180,16 +180,11 @@ int CVkLiteVariantR::GetCurrentValue(CVkVariant& v) {
 }
 
 int CVkLiteVariantR::Get(const wchar_t* name, CVkVariant& v) {
-    const std::size_t at = m_CurrentOffset;
     std::size_t offset = 0;
     if (int r = Find(name, offset))
         return r;
     m_CurrentOffset = offset;
-    if (int r = GetCurrentValue(v)) {
-        m_CurrentOffset = at;
-        return r;
-    }
-    return 0;
+    return GetCurrentValue(v);
 }
 
 int CVkLiteVariantR::fillCurrent(CVkVariant& v) {
