@@ -346,7 +346,8 @@ bool CVkVariantDataCVkListVariant::Eq(const CVkVariantData& other) const {
 
 void CVkVariantDataCVkListVariant::GetValueCopy(CVkVariantData& target) const {
     auto* list = dynamic_cast<CVkVariantDataCVkListVariant*>(&target);
-    if (!list) {
+    // A list of another run type (a plain list and a record, or two records) is another kind.
+    if (!list || list->m_runType != m_runType) {
         VkPrintDiagnostic(
             L"Error: CVkVariantDataCVkListVariant::GetValueCopy, can't get to this type of data!");
         return;

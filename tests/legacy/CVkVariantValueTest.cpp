@@ -201,6 +201,15 @@ TEST(CVkVariantValues, DataRunTypesAndCopiesBetweenKinds) {
             EXPECT_TRUE(static_cast<CVkVariantDataBool&>(*other).GetValue());
         }
     }
+
+    // Lists of different run types are different kinds too: a plain list does not copy into a record.
+    CVkVariant point(CVkVariantRunType("RVkIPoint"), L"p");
+    CVkVariant plain = List(L"l", {CVkVariant(7, L"x")});
+    EXPECT_EQ(Diag([&] { plain.GetData()->GetValueCopy(*point.GetData()); }),
+              "Error: CVkVariantDataCVkListVariant::GetValueCopy, can't get to this type of data!");
+    EXPECT_EQ(point.GetCount(), 2);
+    EXPECT_EQ(point[L"x"].GetVk_int32(), 0);
+    EXPECT_EQ(RunTypeOf(point), "RVkIPoint");
 }
 
 TEST(CVkVariantValues, ListsCompareByMemberNameOrByPositionForNoName) {
