@@ -156,16 +156,17 @@ public:
     // the undefined variant.
     template <std::integral I>
     CVkVariant& operator[](I i) {
+        // A negative index goes on as one beyond the int range: refused like any other bad index.
         if constexpr (std::is_signed_v<I>)
             if (i < 0)
-                return undefVariant();
+                return (*this)[~0UL];
         return (*this)[static_cast<unsigned long>(i)];
     }
     template <std::integral I>
     const CVkVariant& operator[](I i) const {
         if constexpr (std::is_signed_v<I>)
             if (i < 0)
-                return undefVariant();
+                return (*this)[~0UL];
         return (*this)[static_cast<unsigned long>(i)];
     }
     CVkVariant* SearchFixedOneLevel(const wchar_t* name);

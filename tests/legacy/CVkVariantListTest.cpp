@@ -47,8 +47,11 @@ TEST(CVkVariantList, AccessByIndexAndName) {
                   EXPECT_EQ(l.IndexPtr(3), nullptr);
               }),
               "");
-    EXPECT_EQ(Diag([&] { EXPECT_EQ(&i[0], &undefVariant()); }),
-              "Error: invalid variant runtype for array operation.");
+    // Any index of a node that is not a list, a negative one too, is refused with the message.
+    for (const long index : {0L, -1L}) {
+        EXPECT_EQ(Diag([&] { EXPECT_EQ(&i[index], &undefVariant()); }),
+                  "Error: invalid variant runtype for array operation.");
+    }
     EXPECT_EQ(l[L"a"].GetVk_int32(), 1);
     EXPECT_EQ(&l[L"zz"], &undefVariant());
     EXPECT_EQ(i.SearchFixedOneLevel(L"a"), nullptr);
