@@ -10,6 +10,7 @@
 #include <expat.h>
 
 #include <climits>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -120,29 +121,28 @@ std::wstring wide(const CVkStringA& text) {
     return std::wstring(out.GetString(), out.GetLength());
 }
 
-void appendElement(std::wstring& out, const CVkVariant& v) {
-    // The name is validated here as well: a copied or default-constructed node may carry a name that
-    // would not make a well-formed tag.
+// The element name of v: validated here as well, since a copied or default-constructed node may carry
+// a name that would not make a well-formed tag.
+CVkStringW elementName(const CVkVariant& v) {
     CVkStringW name(v.GetName());
     CVkVariant::ValidateName(name);
+    return name;
+}
+
+// The start tag of a list, or the whole empty element of any other node; true for a list.
+bool appendStart(std::wstring& out, const CVkVariant& v) {
+    const CVkStringW name = elementName(v);
     const CVkStringA& runtypeName = v.GetRunType().GetName();
     CVkStringW runtype(wide(runtypeName).c_str());
     CVkXMLAPI::ValidateXML_AttValue(runtype);
 
-    const int count = v.GetCount();
     out += L'<';
     out += name.GetString();
     out += L" runtype=\"";
     out += runtype.GetString();
-    if (count >= 0) {
+    if (v.GetCount() >= 0) {
         out += L"\">";
-        for (int i = 0; i < count; ++i)
-            if (const CVkVariant* element = v.IndexPtr(i))
-                appendElement(out, *element);
-        out += L"</";
-        out += name.GetString();
-        out += L'>';
-        return;
+        return true;
     }
     CVkStringW value;
     if (runtypeName == "double")
@@ -154,6 +154,33 @@ void appendElement(std::wstring& out, const CVkVariant& v) {
     out += L"\" value=\"";
     out += value.GetString();
     out += L"\"/>";
+    return false;
+}
+
+void appendElement(std::wstring& out, const CVkVariant& root) {
+    // Document order with a stack of open lists instead of recursion: trees built in code may be
+    // nested deeper than the stack would allow.
+    struct Open {
+        const CVkVariant* list;
+        int next;
+    };
+    std::lock_guard<std::recursive_mutex> lock(CVkListVariant::recursiveMutex());
+    std::vector<Open> open;
+    if (appendStart(out, root))
+        open.push_back({&root, 0});
+    while (!open.empty()) {
+        Open& top = open.back();
+        if (const CVkVariant* element =
+                top.next < top.list->GetCount() ? top.list->IndexPtr(top.next++) : nullptr) {
+            if (appendStart(out, *element))
+                open.push_back({element, 0});
+            continue;
+        }
+        out += L"</";
+        out += elementName(*top.list).GetString();
+        out += L'>';
+        open.pop_back();
+    }
 }
 
 std::wstring element(const CVkVariant& v) {

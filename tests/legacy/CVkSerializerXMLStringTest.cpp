@@ -363,6 +363,32 @@ TEST(CVkSerializerXMLString, NamesAreValidatedBeforeWriting) {
                        "<no_name runtype=\"unknown\" value=\"\"/></no_name>"));
 }
 
+// Trees built in code may be nested far deeper than a document may be: saving them must not run out of
+// stack, and the text is what the loader then refuses.
+TEST(CVkSerializerXMLString, DeepTreesSaveWithoutRecursion) {
+    constexpr int depth = 100000;
+    CVkVariant root = CVkVariant::CreateStruct(L"r", std::initializer_list<CVkVariant>{});
+    CVkVariant* leaf = &root;
+    for (int i = 1; i < depth; ++i)
+        leaf = &leaf->Append(CVkVariant::CreateStruct(L"n", std::initializer_list<CVkVariant>{}));
+    leaf->Append(CVkVariant(1, L"i"));
+    std::string inner = "<r runtype=\"CVkListVariant\">";
+    for (int i = 1; i < depth; ++i)
+        inner += "<n runtype=\"CVkListVariant\">";
+    inner += "<i runtype=\"vk_int32\" value=\"1\"/>";
+    for (int i = 1; i < depth; ++i)
+        inner += "</n>";
+    inner += "</r>";
+    const std::string xml = saveUtf8(root);
+    EXPECT_TRUE(xml == document(inner));
+    EXPECT_TRUE(saveWide(root) ==
+                L"\xFEFF<?xml version=\"1.0\" encoding=\"UTF-16\"?><variant version=\"1.0\">" +
+                    std::wstring(inner.begin(), inner.end()) + L"</variant>");
+    CVkDiagnosticCapture quiet;
+    CVkVariant out;
+    EXPECT_EQ(loadUtf8(out, xml), -9);
+}
+
 TEST(CVkSerializerXMLString, NumberTextIgnoresTheProcessLocale) {
     ZanTest::DecimalCommaLocale decimalComma;
     if (!decimalComma.active())
