@@ -121,7 +121,7 @@ private:
             m = static_cast<unsigned int>(m_random());
         else if (rt == "double")
             m = std::uniform_real_distribution<double>(-10, 10)(m_random);
-        else if (rt == "ZanLegacy::CVkStringW")
+        else if (rt == "CVkStringW")
             m = string();
         else if (rt == "CVkListVariant")
             m.Append(ZanLegacy::CVkVariant(string(), name()));
