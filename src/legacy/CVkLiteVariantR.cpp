@@ -618,13 +618,20 @@ void* CVkLiteVariantR::Get(const wchar_t* name, std::size_t* size) {
 
 int CVkLiteVariantR::ExtractCurrent(CVkLiteVariantR& out) {
     Item item;
-    if (!currentConverted(item) || item.type == kLevelOld)
-        return kFail; // an unconverted old-form level would not stand on its own
+    if (!current(item))
+        return kFail;
     const std::size_t n = item.end - item.pos;
     void* copy = CVkAlloc::Alloc(0, n, kAlign);
     if (!copy)
         return kNoMemory;
     std::memcpy(copy, m_pData + item.pos, n);
+    // Old-form offsets count from the start of the buffer, so only a root stands on its own; it is
+    // converted in the copy, and this reader keeps its bytes.
+    if (item.type == kLevelOld &&
+        (item.pos != 0 || OffsetIndicesToRelative(static_cast<unsigned char*>(copy), n, 0) != 0)) {
+        CVkAlloc::Free(copy);
+        return kFail;
+    }
     out.SetPointer(copy, n, n);
     return 0;
 }

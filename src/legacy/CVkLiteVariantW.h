@@ -15,7 +15,8 @@ class CVkVariant;
 // Builds a binary variant buffer by appending items and opening and closing levels, then hands it to a
 // reader, plain or in the "LV0Z" envelope. Only one item may stand at the top, and it must be a level
 // for anything to be added under it. Results: 0, -9 misuse (second top-level level, LevelEnd without an
-// open level, a null string value, a value whose size does not fit its type), -3 failed allocation;
+// open level, a null string value), -4 a Write that would not read back (a type other than 1 to 9, a
+// size that does not fit the type, a string not ending with its only 0 unit), -3 failed allocation;
 // a failed operation leaves the writer as it was. A null or empty name writes an item without a name;
 // a name or string that cannot be converted to UTF-16 throws std::range_error. One thread at a time.
 class ZAN_EXPORT CVkLiteVariantW {

@@ -24,6 +24,7 @@ constexpr int kFail = -9;
 constexpr const wchar_t* kRunTypeItem = L"__m_runType";
 constexpr const wchar_t* kListRunType = L"CVkListVariant";
 constexpr const wchar_t* kNoName = L"no_name";
+constexpr std::wstring_view kRunTypeAttribute = L" runtype=\"";
 
 const wchar_t* runTypeOf(std::uint8_t type) {
     static const wchar_t* const names[] = {nullptr,       L"bool",        L"vk_int32", L"vk_uint32",
@@ -169,6 +170,14 @@ private:
     bool element() {
         ++m_pos;
         const std::size_t nameStart = m_pos;
+        // Names are printed as they are, blanks included: in a tag of this form the name runs up to the
+        // runtype attribute, so that no item is taken for foreign markup and lost.
+        const std::size_t tagEnd = m_text.find(L'>', m_pos);
+        if (tagEnd == std::wstring_view::npos)
+            return false;
+        const std::size_t typedAt = m_text.substr(m_pos, tagEnd - m_pos).find(kRunTypeAttribute);
+        if (typedAt != std::wstring_view::npos && typedAt > 0)
+            m_pos += typedAt;
         while (m_pos < m_text.size() && m_text[m_pos] != L' ' && m_text[m_pos] != L'>' &&
                m_text[m_pos] != L'/')
             ++m_pos;
@@ -176,7 +185,7 @@ private:
             return false;
         const std::wstring name(m_text.substr(nameStart, m_pos - nameStart));
         std::wstring_view runType, value;
-        const bool typed = m_text[m_pos] == L' ' && attribute(L" runtype=\"", runType);
+        const bool typed = m_text[m_pos] == L' ' && attribute(kRunTypeAttribute, runType);
         if (!typed) {
             // Markup of others, such as an enclosing "variant" element: passed over.
             const std::size_t end = m_text.find(L'>', m_pos);

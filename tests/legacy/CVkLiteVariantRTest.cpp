@@ -235,6 +235,12 @@ TEST(CVkLiteVariantR, OldFormIsConvertedOnFirstEntryOrSkip) {
     CVkLiteVariantR back;
     load(back, copy);
     EXPECT_EQ(back.Get(L"\\outer\\v\\sub\\leaf", 0), 9);
+
+    // So does extracting it: the extract holds the converted root.
+    CVkLiteVariantR extracted;
+    ASSERT_EQ(source.ExtractCurrent(extracted), 0);
+    EXPECT_EQ(bytesOf(source), old);
+    EXPECT_EQ(bytesOf(extracted), modern);
 }
 
 TEST(CVkLiteVariantR, EnvelopeIsInflatedOnTheFirstRead) {

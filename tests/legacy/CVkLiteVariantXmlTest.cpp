@@ -90,6 +90,9 @@ TEST(CVkLiteVariantXml, PrintThenScanGivesTheSameItems) {
         w.LevelBegin(L"emptyLevel");
         w.LevelEnd();
         w.Set(3, L"x");
+        w.Set(4, L"two words"); // a blank is no markup: the name runs up to the runtype attribute
+        w.LevelBegin(L"a level");
+        w.Set(5, L"y");
     });
     CVkLiteVariantR r;
     load(r, b);
