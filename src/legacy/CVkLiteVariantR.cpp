@@ -313,6 +313,9 @@ int CVkLiteVariantR::ReadCurrentValue(void* out, std::size_t size) {
         return kFail;
     const unsigned char* value = m_pData + item.value;
     if (size != 1 && size != 4 && size != 8 && (item.type == kString || item.type == kBytes)) {
+        // The pointer form: size 0 means "out is a pointer"; a smaller buffer cannot hold one.
+        if (size != 0 && size < sizeof(void*))
+            return kFail;
         const void* p = item.type == kString ? value : value + 8;
         std::memcpy(out, &p, sizeof p);
         return 0;

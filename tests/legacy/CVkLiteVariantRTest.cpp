@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -112,6 +113,18 @@ TEST(CVkLiteVariantR, TypedGettersAcceptTheirTypesAndReturnDefaultsOtherwise) {
     raw = 0;
     EXPECT_EQ(r.ReadCurrentValue(&raw, 8), 0); // never more than the value holds
     EXPECT_EQ(raw, 0xFFFFFFFEu);
+
+    // Strings and byte arrays read as a pointer into the buffer; a buffer too small for one is refused
+    // untouched instead of overrun.
+    ASSERT_EQ(r.Find(L"bytes", at), 0);
+    r.SetCurrentOffset(at);
+    const void* pointer = nullptr;
+    EXPECT_EQ(r.ReadCurrentValue(&pointer, 0), 0);
+    EXPECT_EQ(pointer, inside);
+    unsigned char small[7] = {9, 9, 9, 9, 9, 9, 9};
+    for (std::size_t size : {2u, 3u, 5u, 6u, 7u})
+        EXPECT_EQ(r.ReadCurrentValue(small, size), -9) << size;
+    EXPECT_EQ(std::count(std::begin(small), std::end(small), 9), 7);
 }
 
 TEST(CVkLiteVariantR, StoredBoolOtherThanOneReadsTrueAndLoneSurrogatesReadAsReplacement) {

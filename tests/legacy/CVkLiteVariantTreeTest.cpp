@@ -218,8 +218,9 @@ TEST(CVkLiteVariantTree, ForeignLevels) {
         EXPECT_EQ(RunTypeOf(back), c.expected);
         ASSERT_EQ(back.GetCount(), c.count);
         EXPECT_EQ(back[L"x"].GetVk_int32(), 4);
-        if (c.count == 2)
+        if (c.count == 2) {
             EXPECT_EQ(back[L"y"].GetVk_int32(), 0);
+        }
     }
     // Only the first child names the record type.
     const Bytes late = lite_test::written([](CVkLiteVariantW& w) {
@@ -403,8 +404,9 @@ TEST(CVkLiteVariantTree, LargeRandomTreeRoundTrip) {
     for (int mode : {0, 1}) {
         SCOPED_TRACE(mode);
         const Bytes bytes = bytesOfTree(tree, mode);
-        if (mode == 1)
+        if (mode == 1) {
             EXPECT_LT(bytes.size(), plain.size());
+        }
         CVkVariant back;
         ASSERT_EQ(readTree(bytes, back), 0);
         expectSameTree(back, expected);

@@ -323,8 +323,9 @@ TEST(CVkSerializerXMLString, ParametersChooseTheText) {
     const auto load = [&](std::initializer_list<CVkVariant> params, const wchar_t* expectName) {
         CVkVariant out;
         const int result = serializer.Load(out, CVkVariant::CreateStruct(L"params", params));
-        if (expectName)
+        if (expectName) {
             EXPECT_EQ(text(out.GetName()), expectName);
+        }
         return result;
     };
     const CVkVariant length(static_cast<unsigned int>(utf8.size()), L"rawStringLen");

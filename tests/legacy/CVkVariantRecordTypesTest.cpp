@@ -198,8 +198,9 @@ TEST(CVkVariantRecordTypes, RegisteredAtLoadWithEveryMemberAndDefault) {
         // registration of the first record with a list member).
         const unsigned int index = CVkVariant::GetRunTypeIndex(type, false);
         ASSERT_NE(index, 0xFFFFFFFFu);
-        if (&expected != kExpected)
+        if (&expected != kExpected) {
             EXPECT_GT(index, previousIndex);
+        }
         previousIndex = index;
 
         const CVkVariant v(type, L"made");
