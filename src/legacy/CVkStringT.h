@@ -179,8 +179,8 @@ public:
     int Replace(const Ch* oldText, const Ch* newText);
     int ReplaceNoCase(const Ch* oldText, const Ch* newText);
 
-    // printf-style formatting with locale-independent number text. In a wide format %s and %c take
-    // wide arguments and %S, %hs, %C, %hc narrow (UTF-8) ones; in a narrow format %s and %c take narrow
+    // printf-style formatting with locale-independent number text. In a wide format %s, %c and %C take
+    // wide arguments and %S, %hs, %hc narrow (UTF-8) ones; in a narrow format %s and %c take narrow
     // arguments and %S, %ls, %C, %lc wide ones. Returns 0, or -9 with the text unchanged (after the
     // emptying of Format) when the format is invalid or an argument cannot be converted. %n is refused.
     int Format(const Ch* format, ...);

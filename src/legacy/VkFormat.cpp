@@ -236,13 +236,14 @@ private:
         return true;
     }
 
-    // True when the argument of this %s or %c is of the other width.
+    // True when the argument of this %s or %c is of the other width. A wide format's %S is narrow
+    // text while its %C stays a wide character, as in the platform's wide printf once %s and %c have
+    // been widened; in a narrow format %S and %C are both wide.
     static bool otherWidth(const Spec& spec) {
-        const bool upper = spec.conversion == 'S' || spec.conversion == 'C';
         if constexpr (sizeof(Ch) != 1)
-            return upper || spec.length == Length::Short;
+            return spec.conversion == 'S' || spec.length == Length::Short;
         else
-            return upper || spec.length == Length::Long;
+            return spec.conversion == 'S' || spec.conversion == 'C' || spec.length == Length::Long;
     }
 
     bool convertText(const Spec& spec) {

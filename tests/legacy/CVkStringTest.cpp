@@ -496,9 +496,10 @@ TEST(CVkString, WideFormat) {
     };
     const Case cases[] = {
         {[](CVkStringW& s) {
-             return s.Format(L"%s|%S|%c|%hs|%ls|%C", L"wide", "narrow", L'w', "\xC3\xA9", L"l", 'n');
+             return s.Format(L"%s|%S|%c|%hs|%ls|%C|%C|%hc", L"wide", "narrow", L'w', "\xC3\xA9", L"l", L'n',
+                             L'\u20ac', 'h');
          },
-         0, L"wide|narrow|w|\u00e9|l|n", "text widths"},
+         0, L"wide|narrow|w|\u00e9|l|n|\u20ac|h", "text widths"},
         {[](CVkStringW& s) { return s.Format(L"%%s %%c %%"); }, 0, L"%s %c %", "escaped percent stays plain"},
         {[](CVkStringW& s) { return s.Format(L"[%5s|%-5s|%.2s|%*s]", L"ab", L"cd", L"xyz", 3, L"q"); }, 0,
          L"[   ab|cd   |xy|  q]", "width and precision"},
