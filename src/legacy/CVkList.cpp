@@ -104,11 +104,15 @@ CVkList::CVkList(unsigned int n, void** items) : CVkList(eVkKeyNone) {
 }
 
 CVkList::CVkList(void* first, ...) : CVkList(eVkKeyNone) {
-    va_list args;
-    va_start(args, first);
-    for (void* item = first; item; item = va_arg(args, void*))
+    va_list rest;
+    va_start(rest, first);
+    AppendAll(first, rest);
+    va_end(rest);
+}
+
+void CVkList::AppendAll(void* first, va_list rest) {
+    for (void* item = first; item; item = va_arg(rest, void*))
         Append(item);
-    va_end(args);
 }
 
 CVkList::CVkList(const CVkList& other) : CVkList(eVkKeyNone) {

@@ -4,6 +4,7 @@
 
 #include <legacy/CVkStringW.h>
 
+#include <cstdarg>
 #include <mutex>
 
 namespace ZanLegacy {
@@ -104,6 +105,10 @@ public:
     void* FirstThat(int (*fn)(void*));
     void* LastThat(int (*fn)(void*));
 
+protected:
+    // Appends first and the further arguments up to the first null pointer.
+    void AppendAll(void* first, va_list rest);
+
 private:
     // Takes over other's key type and appends a node for each of its nodes.
     void Set(const CVkList& other);
@@ -122,6 +127,13 @@ class CVkList_specI : public CVkList {
 public:
     CVkList_specI(EVkKeyType type = eVkKeyNone) : CVkList(type) {}
     CVkList_specI(unsigned int n, T** items) : CVkList(n, reinterpret_cast<void**>(items)) {}
+    // Unkeyed list of the arguments up to the first null pointer.
+    CVkList_specI(T* first, ...) {
+        va_list rest;
+        va_start(rest, first);
+        AppendAll(first, rest);
+        va_end(rest);
+    }
     CVkList_specI(const CVkList_specI& other) : CVkList(other) {}
     CVkList_specI& operator=(const CVkList_specI& other) {
         CVkList::operator=(other);

@@ -182,6 +182,13 @@ TEST(CVkList, CallbacksAndTheTypedList) {
     outer = &plain;
     EXPECT_EQ(plain.FirstThat([](void* p) { return int(outer->IndexOf(p) == 1); }), &b);
 
+    // The typed list is built from its arguments up to the first null pointer, as the plain one is.
+    CVkList_specI<int> listed(&c, &a, nullptr);
+    EXPECT_EQ(listed.GetCount(), 2u);
+    EXPECT_EQ(listed[0], &c);
+    EXPECT_EQ(listed[1], &a);
+    EXPECT_EQ(CVkList_specI<int>(static_cast<int*>(nullptr)).GetCount(), 0u);
+
     CVkList_specI<CVkStringW> names;
     CVkStringW first(L"first");
     names.Append(&first);
