@@ -54,8 +54,9 @@ inline unsigned long memoryRead(const char* data, long size, long& position, boo
         count = available;
         atEnd = true;
     }
+    // memmove: the destination may be the device's own memory, handed out by map.
     if (count)
-        std::memcpy(buffer, data + position, count);
+        std::memmove(buffer, data + position, count);
     position += static_cast<long>(count);
     return count;
 }
