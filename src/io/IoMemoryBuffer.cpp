@@ -2,7 +2,6 @@
 #include <io/MemoryDeviceCommon.h>
 
 #include <cstring>
-#include <functional>
 #include <new>
 
 namespace Zan {
@@ -67,8 +66,7 @@ void IoMemoryBuffer::setData(unsigned long size, const void* data) {
     const char* source = static_cast<const char*>(data);
     const char* const oldData = impl->data.data();
     const unsigned long oldSize = impl->data.size();
-    if (source && size && oldSize && std::less_equal<const char*>()(oldData, source) &&
-        std::less<const char*>()(source, oldData + oldSize)) {
+    if (size && detail::liesWithin(oldData, oldSize, source)) {
         // A part of the buffer's own bytes: move it to the front before the buffer shrinks to it.
         const auto offset = static_cast<unsigned long>(source - oldData);
         if (size > oldSize - offset)
@@ -151,8 +149,7 @@ unsigned long IoMemoryBuffer::writeData(const void* buffer, unsigned long n) {
     // The source may be the buffer's own bytes (from map or data()), which growing moves.
     const char* source = static_cast<const char*>(buffer);
     const char* const oldData = impl->data.data();
-    const bool own = n && oldSize && std::less_equal<const char*>()(oldData, source) &&
-                     std::less<const char*>()(source, oldData + oldSize);
+    const bool own = n && detail::liesWithin(oldData, oldSize, source);
     const unsigned long sourceOffset = own ? static_cast<unsigned long>(source - oldData) : 0;
     if (end > oldSize) {
         impl->data.resize(end);
