@@ -332,7 +332,12 @@ long IoImageDataDevice::bytesPerComponent(long bits) const {
 long IoImageDataDevice::align(long value, long alignment) const {
     if (alignment < 1)
         alignment = 1;
-    return alignment * ((value + alignment - 1) / alignment);
+    // Both may come from a file: refuse a rounded size that does not fit rather than wrap around.
+    long rounded = 0;
+    if (__builtin_add_overflow(value, alignment - 1, &rounded))
+        throw std::runtime_error("IoImageDataDevice: line size out of range (" + std::to_string(value) +
+                                 " aligned to " + std::to_string(alignment) + ")");
+    return alignment * (rounded / alignment);
 }
 
 long IoImageDataDevice::packedLineSize(long alignment) const {

@@ -63,9 +63,22 @@ IoMemoryBuffer::Impl* IoMemoryBuffer::d() const {
 
 void IoMemoryBuffer::setData(unsigned long size, const void* data) {
     Impl* impl = d();
+    const char* source = static_cast<const char*>(data);
+    const char* const oldData = impl->data.data();
+    const unsigned long oldSize = impl->data.size();
+    if (size && detail::liesWithin(oldData, oldSize, source)) {
+        // A part of the buffer's own bytes: move it to the front before the buffer shrinks to it.
+        const auto offset = static_cast<unsigned long>(source - oldData);
+        if (size > oldSize - offset)
+            throw std::invalid_argument("IoMemoryBuffer::setData: source runs past the buffer's end");
+        std::memmove(impl->data.data(), source, size);
+        impl->data.resize(size);
+        impl->atEnd = false;
+        return;
+    }
     impl->data.resize(size);
-    if (data && size)
-        std::memcpy(impl->data.data(), data, size);
+    if (source && size)
+        std::memcpy(impl->data.data(), source, size);
     impl->atEnd = false;
 }
 
@@ -133,14 +146,21 @@ unsigned long IoMemoryBuffer::writeData(const void* buffer, unsigned long n) {
         throw std::bad_alloc();
     const unsigned long end = position + n;
     const unsigned long oldSize = impl->data.size();
+    // The source may be the buffer's own bytes (from map or data()), which growing moves.
+    const char* source = static_cast<const char*>(buffer);
+    const char* const oldData = impl->data.data();
+    const bool own = n && detail::liesWithin(oldData, oldSize, source);
+    const unsigned long sourceOffset = own ? static_cast<unsigned long>(source - oldData) : 0;
     if (end > oldSize) {
         impl->data.resize(end);
         // The gap between the old end and the position reads as zeros.
         if (position > oldSize)
             std::memset(impl->data.data() + oldSize, 0, position - oldSize);
+        if (own)
+            source = impl->data.data() + sourceOffset;
     }
     if (n)
-        std::memcpy(impl->data.data() + position, buffer, n);
+        std::memmove(impl->data.data() + position, source, n);
     impl->position = static_cast<long>(end);
     return n;
 }

@@ -106,8 +106,9 @@ unsigned long IoMemoryDevice::writeData(const void* buffer, unsigned long n) {
     if (impl->position >= impl->size)
         return 0;
     const unsigned long count = std::min(n, static_cast<unsigned long>(impl->size - impl->position));
+    // memmove: the source may be this memory itself (a chunk copied within the device).
     if (count)
-        std::memcpy(impl->data + impl->position, buffer, count);
+        std::memmove(impl->data + impl->position, buffer, count);
     impl->position += static_cast<long>(count);
     return count;
 }

@@ -5,6 +5,7 @@
 #include <io/IoDevice.h>
 
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 
@@ -54,8 +55,9 @@ inline unsigned long memoryRead(const char* data, long size, long& position, boo
         count = available;
         atEnd = true;
     }
+    // memmove: the destination may be the device's own memory, handed out by map.
     if (count)
-        std::memcpy(buffer, data + position, count);
+        std::memmove(buffer, data + position, count);
     position += static_cast<long>(count);
     return count;
 }
@@ -65,9 +67,15 @@ inline void checkMemoryMap(long size, long position, unsigned long length) {
         throw std::logic_error("cannot map beyond end");
 }
 
-inline void checkMemoryUnmap(const char* data, long size, const void* address) {
+// Whether address lies in [data, data + size); any pointers may be compared.
+inline bool liesWithin(const char* data, unsigned long size, const void* address) {
     const char* p = static_cast<const char*>(address);
-    if (!data || p < data || p >= data + size)
+    return data && size && std::less_equal<const char*>()(data, p) &&
+           std::less<const char*>()(p, data + size);
+}
+
+inline void checkMemoryUnmap(const char* data, long size, const void* address) {
+    if (size <= 0 || !liesWithin(data, static_cast<unsigned long>(size), address))
         throw std::logic_error("invalid address");
 }
 

@@ -230,6 +230,35 @@ TEST_P(ByteDevice, WritesInPlaceAndPastTheEnd) {
     }
 }
 
+// A chunk copied within one device: the source is the device's own mapped bytes, overlapping the target or
+// about to move when a buffer grows.
+TEST_P(ByteDevice, WritesFromItsOwnMappedBytes) {
+    auto subject = make();
+    IoBaseDevice& device = subject->device();
+    ASSERT_TRUE(device.open(IoDevice::Read | IoDevice::Update));
+    const char* mapped = static_cast<const char*>(device.map(0, 8));
+    ASSERT_NE(mapped, nullptr);
+    device.seek(2, IoDevice::Begin);
+    EXPECT_EQ(device.writeData(mapped, 6), 6u);
+    EXPECT_EQ(subject->contents(), (Bytes{'a', 'b', 'a', 'b', 'c', 'd', 'e', 'f'}));
+    device.unmap(const_cast<char*>(mapped));
+    if (!GetParam().grows)
+        return;
+    mapped = static_cast<const char*>(device.map(0, 8));
+    ASSERT_NE(mapped, nullptr);
+    device.seek(0, IoDevice::End);
+    // Large enough that a growing buffer must move its bytes before it copies them.
+    Bytes expected = subject->contents();
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_EQ(device.writeData(mapped, 8), 8u);
+        expected.insert(expected.end(), {'a', 'b', 'a', 'b', 'c', 'd', 'e', 'f'});
+        if (!GetParam().systemErrors) // a buffer's bytes, and so its mapping, move as it grows
+            mapped = static_cast<const char*>(device.map(0, 8));
+    }
+    EXPECT_EQ(subject->contents(), expected);
+    device.unmap(const_cast<char*>(mapped));
+}
+
 TEST_P(ByteDevice, AppendWritesAtTheEnd) {
     if (!GetParam().appends)
         GTEST_SKIP() << "fixed memory cannot append";
@@ -332,3 +361,27 @@ INSTANTIATE_TEST_SUITE_P(AllDevices, ByteDevice, ::testing::ValuesIn(kKinds),
                          [](const ::testing::TestParamInfo<Kind>& info) { return info.param.name; });
 
 } // namespace
+
+TEST(MemoryBuffer, SetDataCopiesEvenFromItsOwnBytes) {
+    Zan::IoMemoryBuffer::Vector source{'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};
+    Zan::IoMemoryBuffer buffer(std::move(source));
+    EXPECT_EQ(source.size(), 8u) << "the vector keeps its bytes";
+    ASSERT_TRUE(buffer.open(IoDevice::Read));
+    char byte = 0;
+    buffer.seek(0, IoDevice::End);
+    EXPECT_FALSE(buffer.getChar(&byte));
+    EXPECT_TRUE(buffer.atEnd());
+    // A tail of its own bytes becomes the whole buffer.
+    buffer.setData(3, buffer.data() + 5);
+    EXPECT_FALSE(buffer.atEnd());
+    EXPECT_EQ(Bytes(buffer.data(), buffer.data() + buffer.size()), (Bytes{'f', 'g', 'h'}));
+    buffer.setData(buffer.size(), buffer.data());
+    EXPECT_EQ(Bytes(buffer.data(), buffer.data() + buffer.size()), (Bytes{'f', 'g', 'h'}));
+    ZAN_EXPECT_THROW_MSG(buffer.setData(3, buffer.data() + 1), std::invalid_argument,
+                         "IoMemoryBuffer::setData: source runs past the buffer's end");
+    buffer.setData(source);
+    EXPECT_EQ(buffer.size(), 8);
+    buffer.setData(2, nullptr);
+    EXPECT_EQ(buffer.size(), 2);
+    EXPECT_EQ(buffer.data()[1], 'b') << "no data: the kept bytes stay";
+}

@@ -11,6 +11,7 @@
 #include <bit>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -86,6 +87,11 @@ TEST(ImageDataDevice, SizeHelpers) {
     EXPECT_EQ(device.align(5, 0), 5);
     EXPECT_EQ(device.align(5, -3), 5);
     EXPECT_EQ(device.packedLineSize(0), 6);
+    // Sizes from a file that cannot be rounded up are refused instead of wrapping around.
+    const long huge = std::numeric_limits<long>::max() - 2;
+    EXPECT_EQ(errorOf<std::runtime_error>([&] { device.align(huge, 8); }),
+              "IoImageDataDevice: line size out of range (" + std::to_string(huge) + " aligned to 8)");
+    EXPECT_EQ(device.align(huge, 1), huge);
 }
 
 TEST(ImageDataDevice, Fix16bitOverflowMaskOnlyBetween9And15UsedBits) {

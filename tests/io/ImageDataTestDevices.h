@@ -219,6 +219,8 @@ private:
         lastStride = stride;
         const long bytes = r.width * pixelBytes_;
         require(stride >= bytes, "stride " + std::to_string(stride) + " below " + std::to_string(bytes));
+        if (bytes == 0 || r.height == 0)
+            return;
         char* plane = planes_[plane_].data();
         if (toBuffer && stride == bytes && bytes == lineSize_ && r.x == 0) {
             std::memcpy(buffer, plane + r.y * lineSize_, static_cast<size_t>(r.height * lineSize_));
