@@ -21,7 +21,7 @@ locale_t cLocale() {
 
 enum class Length { None, Char, Short, Long, LongLong, LongDouble, IntMax, Size, PtrDiff };
 
-struct Spec {
+struct Directive {
     std::string flags;
     int width = -1;
     int precision = -1;
@@ -54,8 +54,8 @@ public:
                 m_out.push_back(*m_p++);
                 continue;
             }
-            Spec spec;
-            if (!parse(spec) || !convert(spec))
+            Directive directive;
+            if (!parse(directive) || !convert(directive))
                 return false;
         }
         return true;
@@ -76,12 +76,12 @@ private:
         return true;
     }
 
-    bool parse(Spec& spec) {
+    bool parse(Directive& directive) {
         for (;;) {
             const Ch c = *m_p;
             if (c == Ch('-') || c == Ch('+') || c == Ch(' ') || c == Ch('#') || c == Ch('0') ||
                 c == Ch('\'')) {
-                spec.flags.push_back(static_cast<char>(c));
+                directive.flags.push_back(static_cast<char>(c));
                 ++m_p;
             } else {
                 break;
@@ -93,13 +93,13 @@ private:
             if (w < 0) {
                 if (w == INT_MIN)
                     return false;
-                spec.flags.push_back('-');
-                spec.width = -w;
+                directive.flags.push_back('-');
+                directive.width = -w;
             } else {
-                spec.width = w;
+                directive.width = w;
             }
         } else if (isDigit(*m_p)) {
-            if (!number(spec.width))
+            if (!number(directive.width))
                 return false;
             if (*m_p == Ch('$')) // positional arguments are not supported
                 return false;
@@ -109,10 +109,10 @@ private:
             if (*m_p == Ch('*')) {
                 ++m_p;
                 const int p = va_arg(m_args.ap, int);
-                spec.precision = p < 0 ? -1 : p;
+                directive.precision = p < 0 ? -1 : p;
             } else {
-                spec.precision = 0;
-                if (!number(spec.precision))
+                directive.precision = 0;
+                if (!number(directive.precision))
                     return false;
             }
         }
@@ -129,31 +129,31 @@ private:
             if (*m_p != Ch(length.c))
                 continue;
             ++m_p;
-            spec.length = length.once;
+            directive.length = length.once;
             if (length.twice != length.once && *m_p == Ch(length.c)) {
                 ++m_p;
-                spec.length = length.twice;
+                directive.length = length.twice;
             }
             break;
         }
         const Ch c = *m_p;
         if (c <= 0 || c > 0x7F)
             return false;
-        spec.conversion = static_cast<char>(c);
+        directive.conversion = static_cast<char>(c);
         ++m_p;
         return true;
     }
 
-    bool convert(const Spec& spec) {
-        switch (spec.conversion) {
+    bool convert(const Directive& directive) {
+        switch (directive.conversion) {
         case 'd':
         case 'i':
-            return convertInteger<true>(spec);
+            return convertInteger<true>(directive);
         case 'o':
         case 'u':
         case 'x':
         case 'X':
-            return convertInteger<false>(spec);
+            return convertInteger<false>(directive);
         case 'e':
         case 'E':
         case 'f':
@@ -162,17 +162,17 @@ private:
         case 'G':
         case 'a':
         case 'A':
-            if (spec.length == Length::LongDouble)
-                return printNumber(spec, "L", va_arg(m_args.ap, long double));
-            return printNumber(spec, "", va_arg(m_args.ap, double));
+            if (directive.length == Length::LongDouble)
+                return printNumber(directive, "L", va_arg(m_args.ap, long double));
+            return printNumber(directive, "", va_arg(m_args.ap, double));
         case 'p':
-            return printNumber(spec, "", va_arg(m_args.ap, void*));
+            return printNumber(directive, "", va_arg(m_args.ap, void*));
         case 's':
         case 'S':
-            return convertText(spec);
+            return convertText(directive);
         case 'c':
         case 'C':
-            return convertChar(spec);
+            return convertChar(directive);
         default: // %n and anything unknown
             return false;
         }
@@ -180,7 +180,7 @@ private:
 
     // d and i take signed arguments, o, u, x and X their unsigned counterparts.
     template <bool Signed>
-    bool convertInteger(const Spec& spec) {
+    bool convertInteger(const Directive& directive) {
         // Aliases: va_arg is a macro and cannot take a template argument list with a comma.
         using I = Int<Signed, int>;
         using L = Int<Signed, long>;
@@ -188,23 +188,23 @@ private:
         using J = Int<Signed, std::intmax_t>;
         using Z = Int<Signed, ssize_t>;
         using T = Int<Signed, std::ptrdiff_t>;
-        switch (spec.length) {
+        switch (directive.length) {
         case Length::Char:
-            return printNumber(spec, "hh", va_arg(m_args.ap, I));
+            return printNumber(directive, "hh", va_arg(m_args.ap, I));
         case Length::Short:
-            return printNumber(spec, "h", va_arg(m_args.ap, I));
+            return printNumber(directive, "h", va_arg(m_args.ap, I));
         case Length::Long:
-            return printNumber(spec, "l", va_arg(m_args.ap, L));
+            return printNumber(directive, "l", va_arg(m_args.ap, L));
         case Length::LongLong:
-            return printNumber(spec, "ll", va_arg(m_args.ap, LL));
+            return printNumber(directive, "ll", va_arg(m_args.ap, LL));
         case Length::IntMax:
-            return printNumber(spec, "j", va_arg(m_args.ap, J));
+            return printNumber(directive, "j", va_arg(m_args.ap, J));
         case Length::Size:
-            return printNumber(spec, "z", va_arg(m_args.ap, Z));
+            return printNumber(directive, "z", va_arg(m_args.ap, Z));
         case Length::PtrDiff:
-            return printNumber(spec, "t", va_arg(m_args.ap, T));
+            return printNumber(directive, "t", va_arg(m_args.ap, T));
         case Length::None:
-            return printNumber(spec, "", va_arg(m_args.ap, I));
+            return printNumber(directive, "", va_arg(m_args.ap, I));
         default:
             return false;
         }
@@ -213,14 +213,14 @@ private:
     // Numbers and pointers go through the C library's narrow printf in the "C" locale; their text is
     // ASCII and is widened unit by unit.
     template <class T>
-    bool printNumber(const Spec& spec, const char* length, T value) {
-        std::string format = "%" + spec.flags;
-        if (spec.width >= 0)
-            format += std::to_string(spec.width);
-        if (spec.precision >= 0)
-            format += "." + std::to_string(spec.precision);
+    bool printNumber(const Directive& directive, const char* length, T value) {
+        std::string format = "%" + directive.flags;
+        if (directive.width >= 0)
+            format += std::to_string(directive.width);
+        if (directive.precision >= 0)
+            format += "." + std::to_string(directive.precision);
         format += length;
-        format.push_back(spec.conversion);
+        format.push_back(directive.conversion);
         std::string text;
         {
             ScopedCLocale cLocale;
@@ -239,37 +239,38 @@ private:
     // True when the argument of this %s or %c is of the other width. A wide format's %S is narrow
     // text while its %C stays a wide character, as in the platform's wide printf once %s and %c have
     // been widened; in a narrow format %S and %C are both wide.
-    static bool otherWidth(const Spec& spec) {
+    static bool otherWidth(const Directive& directive) {
         if constexpr (sizeof(Ch) != 1)
-            return spec.conversion == 'S' || spec.length == Length::Short;
+            return directive.conversion == 'S' || directive.length == Length::Short;
         else
-            return spec.conversion == 'S' || spec.conversion == 'C' || spec.length == Length::Long;
+            return directive.conversion == 'S' || directive.conversion == 'C' ||
+                   directive.length == Length::Long;
     }
 
-    bool convertText(const Spec& spec) {
+    bool convertText(const Directive& directive) {
         std::basic_string<Ch> text;
         const void* argument = va_arg(m_args.ap, const void*);
         if (!argument) {
             const char* null = "(null)";
             text.assign(null, null + 6);
-        } else if (!otherWidth(spec)) {
+        } else if (!otherWidth(directive)) {
             text = static_cast<const Ch*>(argument);
         } else if (!toOwnWidth(argument, text)) {
             return false;
         }
-        if (spec.precision >= 0 && static_cast<std::size_t>(spec.precision) < text.size()) {
-            std::size_t keep = static_cast<std::size_t>(spec.precision);
+        if (directive.precision >= 0 && static_cast<std::size_t>(directive.precision) < text.size()) {
+            std::size_t keep = static_cast<std::size_t>(directive.precision);
             if constexpr (sizeof(Ch) == 1)
                 keep = Utf8Prefix(text.data(), text.size(), keep);
             text.resize(keep);
         }
-        pad(spec, text);
+        pad(directive, text);
         return true;
     }
 
-    bool convertChar(const Spec& spec) {
+    bool convertChar(const Directive& directive) {
         std::basic_string<Ch> text;
-        if (otherWidth(spec)) {
+        if (otherWidth(directive)) {
             // The other width's character arrives promoted to int or wint_t.
             using OtherCh = std::conditional_t<sizeof(Ch) == 1, wchar_t, char>;
             const OtherCh c[2] = {static_cast<OtherCh>(va_arg(m_args.ap, unsigned int)), 0};
@@ -280,7 +281,7 @@ private:
         } else {
             text.push_back(static_cast<Ch>(va_arg(m_args.ap, unsigned int)));
         }
-        pad(spec, text);
+        pad(directive, text);
         return true;
     }
 
@@ -296,10 +297,10 @@ private:
         return true;
     }
 
-    void pad(const Spec& spec, const std::basic_string<Ch>& text) {
-        const std::size_t width = spec.width < 0 ? 0 : static_cast<std::size_t>(spec.width);
+    void pad(const Directive& directive, const std::basic_string<Ch>& text) {
+        const std::size_t width = directive.width < 0 ? 0 : static_cast<std::size_t>(directive.width);
         const std::size_t fill = width > text.size() ? width - text.size() : 0;
-        const bool left = spec.flags.find('-') != std::string::npos;
+        const bool left = directive.flags.find('-') != std::string::npos;
         if (!left)
             m_out.append(fill, Ch(' '));
         m_out += text;
