@@ -703,26 +703,25 @@ int CVkLiteVariantR::RemoveLevelEx(CVkLiteVariantW& w, CVkLiteVariantR& src, con
     return rebuildLevel(w, src, nullptr, path);
 }
 
-int CVkLiteVariantR::Replace(const wchar_t* path, CVkLiteVariantR& with) {
+// Copies the whole buffer into a new writer, replacing (with) or dropping (no with) the item at path,
+// and takes the result over.
+int CVkLiteVariantR::rebuildAt(const wchar_t* path, CVkLiteVariantR* with) {
     requireText(path, "path");
     if (path[0] != L'\\')
         return kFail;
     Reset();
     CVkLiteVariantW w;
-    const int r = MergeLevelEx(w, *this, with, path + 1);
+    const int r = rebuildLevel(w, *this, with, path + 1);
     Reset();
     return r ? r : w.Finalize(*this, 0);
 }
 
+int CVkLiteVariantR::Replace(const wchar_t* path, CVkLiteVariantR& with) {
+    return rebuildAt(path, &with);
+}
+
 int CVkLiteVariantR::Remove(const wchar_t* path) {
-    requireText(path, "path");
-    if (path[0] != L'\\')
-        return kFail;
-    Reset();
-    CVkLiteVariantW w;
-    const int r = RemoveLevelEx(w, *this, path + 1);
-    Reset();
-    return r ? r : w.Finalize(*this, 0);
+    return rebuildAt(path, nullptr);
 }
 
 int CVkLiteVariantR::MergeLevel(CVkLiteVariantW& w, CVkLiteVariantR& a, CVkLiteVariantR& b) {

@@ -142,6 +142,7 @@ private:
     int xmlItems(CVkStringW& out);
     static int rebuildLevel(CVkLiteVariantW& w, CVkLiteVariantR& src, CVkLiteVariantR* with,
                             const wchar_t* path);
+    int rebuildAt(const wchar_t* path, CVkLiteVariantR* with);
 };
 
 // A reader with a reference count (not atomic: shared readers stay on one thread).

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+using varianttest::RunTypeOf;
 using ZanLegacy::CVkByteArray;
 using ZanLegacy::CVkDiagnosticCapture;
 using ZanLegacy::CVkSerializerXMLString;
@@ -69,10 +70,6 @@ int loadWide(CVkVariant& out, const std::wstring& xml) {
     const CVkStringW wide(xml.c_str());
     const CVkVariant params = CVkVariant::CreateStruct(L"params", {pointerParameter(&wide, L"string")});
     return CVkSerializerXMLString().Load(out, params);
-}
-
-std::string run(const CVkVariant& v) {
-    return v.GetRunType().GetName().GetString();
 }
 
 } // namespace
@@ -185,17 +182,17 @@ TEST(CVkSerializerXMLString, RecordsFillMemberByMember) {
         "<extra runtype=\"vk_int32\" value=\"5\"/></rcCamChipSrc></cam>");
     CVkVariant out;
     ASSERT_EQ(loadUtf8(out, xml), 0);
-    EXPECT_EQ(run(out), "RVkCameraSetting");
+    EXPECT_EQ(RunTypeOf(out), "RVkCameraSetting");
     EXPECT_EQ(text(out.GetName()), L"cam");
     EXPECT_EQ(out.GetCount(), 28);
     EXPECT_EQ(out[L"dExposure"].GetDouble(), 12.5);
-    EXPECT_EQ(run(out[L"dGain"]), "double");
+    EXPECT_EQ(RunTypeOf(out[L"dGain"]), "double");
     EXPECT_EQ(out[L"dGain"].GetDouble(), 2.25);
     EXPECT_EQ(out[L"dGamma"].GetDouble(), 1.0); // absent: the registered default
     EXPECT_EQ(text(out[L"sCameraName"].GetCVkStringW()), L"Cam&1");
     EXPECT_EQ(out.SearchFixedOneLevel(L"unknownMember"), nullptr);
     const CVkVariant& chip = out[L"rcCamChipSrc"];
-    EXPECT_EQ(run(chip), "RVkIRect");
+    EXPECT_EQ(RunTypeOf(chip), "RVkIRect");
     EXPECT_EQ(chip.GetCount(), 4);
     EXPECT_EQ(chip[L"right"].GetVk_int32(), 640);
     EXPECT_EQ(chip[L"left"].GetVk_int32(), 0);
@@ -221,7 +218,7 @@ TEST(CVkSerializerXMLString, ListsEnteredAgainAreFilledByName) {
     const CVkVariant& filters = out[L"m_pFilter"];
     ASSERT_EQ(filters.GetCount(), 3);
     EXPECT_EQ(filters[0].GetVk_int32(), 2);
-    EXPECT_EQ(run(filters[0]), "vk_int32");
+    EXPECT_EQ(RunTypeOf(filters[0]), "vk_int32");
     EXPECT_EQ(filters[1].GetVk_int32(), 4);
     EXPECT_EQ(text(filters[2].GetName()), L"b");
 }
@@ -251,7 +248,7 @@ TEST(CVkSerializerXMLString, DocumentElementAndRootKinds) {
         CVkDiagnosticCapture diagnostics;
         CVkVariant out(2.5, L"before");
         EXPECT_EQ(loadUtf8(out, c.xml), c.result);
-        EXPECT_EQ(run(out), c.runType);
+        EXPECT_EQ(RunTypeOf(out), c.runType);
         EXPECT_EQ(diagnostics.Text(), c.diagnostics);
         EXPECT_FALSE(out.IsEnabledTypeChange());
     }
