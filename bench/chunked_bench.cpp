@@ -1,6 +1,7 @@
 // Reading one 32 MiB chunk of a container file (page cache warm) by readChunkData and by mapChunkData
 // and a copy out of the mapping, each beside pread of the same bytes into the same buffer in the same
 // run. The counter "vs_pread" is the method's time over pread's; the goal is at most 1.1.
+// BM_LoadSmallChunk loads a 200-byte metadata chunk by name, as a frame device does for every frame.
 
 #include <io/IoFileDevice.h>
 #include <qpx/QpxChunkedDevice.h>
@@ -119,8 +120,49 @@ void BM_MapChunkData(benchmark::State& state) {
     });
 }
 
+// A file of 64 metadata-sized chunks, loaded by name one after another.
+struct SmallChunks {
+    std::filesystem::path path;
+    std::vector<std::string> names;
+
+    SmallChunks() {
+        path = std::filesystem::temp_directory_path() /
+               ("chunked_bench_small_" + std::to_string(::getpid()) + ".qpx");
+        const std::vector<char> data(200, 'm');
+        Chunked device(std::make_unique<Zan::IoFileDevice>(path.string()));
+        if (!device.open(Zan::IoDevice::Write | Zan::IoDevice::Update, 3, nullptr))
+            throw std::runtime_error("cannot create " + path.string());
+        for (int i = 0; i < 64; ++i) {
+            names.push_back("ImageMetadataSeqLV|" + std::to_string(i) + "!");
+            device.storeChunk(names.back(), data.data(), data.size());
+        }
+        device.close();
+    }
+    ~SmallChunks() { std::filesystem::remove(path); }
+};
+
+SmallChunks& smallChunks() {
+    static SmallChunks s;
+    return s;
+}
+
+void BM_LoadSmallChunk(benchmark::State& state) {
+    SmallChunks& s = smallChunks();
+    Chunked device(std::make_unique<Zan::IoFileDevice>(s.path.string()));
+    if (!device.open(Zan::IoDevice::Read, 1, nullptr))
+        throw std::runtime_error("cannot open " + s.path.string());
+    std::size_t i = 0;
+    for (auto _ : state) {
+        const auto data = device.loadChunk(s.names[i++ % s.names.size()]);
+        if (data.size() != 200)
+            throw std::runtime_error("short chunk");
+        benchmark::DoNotOptimize(data.data());
+    }
+}
+
 } // namespace
 
+BENCHMARK(BM_LoadSmallChunk);
 BENCHMARK(BM_ReadChunkData)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MapChunkData)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
