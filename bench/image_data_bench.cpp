@@ -6,7 +6,7 @@
 //   Downsample: 16384 x 16384 16-bit plane read as 1024 x 1024; memcpy of the 2 MiB result.
 // Thread counts 1 and -1 (hardware concurrency) for each.
 
-#include "../tests/io/ImageDataTestDevices.h"
+#include <support/ImageDataTestDevices.h>
 
 #include <benchmark/benchmark.h>
 

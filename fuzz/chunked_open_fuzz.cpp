@@ -3,7 +3,7 @@
 // new map, and reopen with both. Inputs are never larger than the fuzzer's max_len, and the device only
 // allocates what the input holds, so no limit of its own is needed here.
 
-#include "../tests/qpx/ChunkedWalk.h"
+#include <support/ChunkedWalk.h>
 
 #include <io/IoMemoryBuffer.h>
 #include <qpx/QpxChunkedDevice.h>

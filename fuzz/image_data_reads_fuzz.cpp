@@ -2,7 +2,7 @@
 // storage (whole plane in memory, strips, tiles, plain plane reads) with arbitrary rectangles, scales and
 // points. Every destination is exactly as large as the operation's layout needs, so a write past it or a
 // read past the frame is a sanitizer report. Refusals (std::exception) are fine.
-#include "../tests/io/ImageDataTestDevices.h"
+#include <support/ImageDataTestDevices.h>
 
 #include <cstdint>
 #include <cstdlib>

@@ -5,7 +5,7 @@
 // compressed. Every buffer is also read as a variant tree, which must write back and read again to the same
 // tree.
 
-#include "../tests/legacy/LiteVariantWalk.h"
+#include <support/LiteVariantWalk.h>
 
 #include <legacy/CVkAlloc.h>
 #include <legacy/CVkLiteVariantR.h>

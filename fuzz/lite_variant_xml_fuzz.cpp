@@ -2,7 +2,7 @@
 // markup, digits and quotation marks are easy to reach), then walks and prints what it built and scans
 // that print again. The scanner must stay inside its text and refuse what does not fit.
 
-#include "../tests/legacy/LiteVariantWalk.h"
+#include <support/LiteVariantWalk.h>
 
 #include <legacy/CVkLiteVariantR.h>
 

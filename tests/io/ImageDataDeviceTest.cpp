@@ -1,7 +1,7 @@
 // The image-data device's own state, its helpers, its errors, and the behaviours that the read-path table
 // does not show: interpretation order, masking, downsampling picks, access order, abort.
 
-#include "io/ImageDataTestDevices.h"
+#include <support/ImageDataTestDevices.h>
 
 #include <io/Exception.h>
 

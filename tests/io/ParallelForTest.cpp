@@ -66,10 +66,11 @@ TEST(ParallelFor, SlicesTheRange) {
 TEST(ParallelFor, RunsOnTheCallerInOrder) {
     for (int threads : {0, 1}) {
         std::vector<int> order;
+        const std::thread::id caller = std::this_thread::get_id();
         Zan::ParallelFor(
             0, 6,
             [&](int i) {
-                EXPECT_EQ(std::this_thread::get_id(), std::this_thread::get_id());
+                EXPECT_EQ(std::this_thread::get_id(), caller);
                 order.push_back(i);
             },
             threads);

@@ -5,7 +5,7 @@
 //   --gtest_filter='CVkLiteVariantFuzzSeeds.*'
 
 #include "LiteVariantTestSupport.h"
-#include "LiteVariantWalk.h"
+#include <support/LiteVariantWalk.h>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Variant trees written into binary variant buffers and read back from them.
 #include "LiteVariantTestSupport.h"
-#include "LiteVariantWalk.h"
+#include <support/LiteVariantWalk.h>
 #include "VariantTestSupport.h"
 
 #include <legacy/CVkLiteVariantR.h>

@@ -1,5 +1,5 @@
 #include "LiteVariantTestSupport.h"
-#include "LiteVariantWalk.h"
+#include <support/LiteVariantWalk.h>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include <legacy/CVkStringA.h>
 #include <legacy/CVkStringW.h>
 
-#include "support/DecimalCommaLocale.h"
+#include <support/DecimalCommaLocale.h>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "VariantTestSupport.h"
-#include "support/DecimalCommaLocale.h"
+#include <support/DecimalCommaLocale.h>
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // code or the exception the damage calls for, and never crash, hang or allocate what the file claims.
 
 #include "ChunkedTestSupport.h"
-#include "ChunkedWalk.h"
+#include <support/ChunkedWalk.h>
 
 #include <gtest/gtest.h>
 
