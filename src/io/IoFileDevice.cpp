@@ -23,7 +23,7 @@ namespace {
 
 } // namespace
 
-class IoFileDevice::Impl : public IoBaseDevice::Impl {
+class ZAN_HIDDEN IoFileDevice::Impl : public IoBaseDevice::Impl {
 public:
     // Direction of the last transfer: stdio needs a positioning call between a write and a read.
     enum class Last { None, Read, Write };

@@ -1,12 +1,12 @@
 #include <io/IoMemoryBuffer.h>
-#include <io/MemoryDeviceCommon.h>
+#include <io/detail/MemoryDeviceCommon.h>
 
 #include <cstring>
 #include <new>
 
 namespace Zan {
 
-class IoMemoryBuffer::Impl : public IoBaseDevice::Impl {
+class ZAN_HIDDEN IoMemoryBuffer::Impl : public IoBaseDevice::Impl {
 public:
     bool open(OpenMode m) override {
         if (mode != NotOpen)

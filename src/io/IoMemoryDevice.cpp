@@ -1,12 +1,12 @@
 #include <io/IoMemoryDevice.h>
-#include <io/MemoryDeviceCommon.h>
+#include <io/detail/MemoryDeviceCommon.h>
 
 #include <algorithm>
 #include <cstring>
 
 namespace Zan {
 
-class IoMemoryDevice::Impl : public IoBaseDevice::Impl {
+class ZAN_HIDDEN IoMemoryDevice::Impl : public IoBaseDevice::Impl {
 public:
     bool open(OpenMode m) override {
         if (mode != NotOpen)

@@ -1,4 +1,4 @@
-#include <legacy/CVkLiteVariantFormat.h>
+#include <legacy/detail/LiteVariantFormat.h>
 
 #include <io/StringConversions.h>
 
@@ -61,7 +61,7 @@ bool ParseItem(const unsigned char* data, std::size_t pos, std::size_t limit, It
     if (type == kBytes) {
         if (valueRoom < 8)
             return false;
-        const std::uint64_t n = Load64(data + out.value);
+        const std::uint64_t n = loadLE64(data + out.value);
         if (n > valueRoom - 8)
             return false;
         out.end = out.value + 8 + n;
@@ -71,8 +71,8 @@ bool ParseItem(const unsigned char* data, std::size_t pos, std::size_t limit, It
     // Levels: count and index offset follow the name; the index must start past this header.
     if (valueRoom < 12)
         return false;
-    out.count = Load32(data + out.value);
-    const std::uint64_t stored = Load64(data + out.value + 4);
+    out.count = loadLE32(data + out.value);
+    const std::uint64_t stored = loadLE64(data + out.value + 4);
     out.children = out.value + 12;
     std::uint64_t index;
     if (type == kLevel) {
@@ -95,7 +95,7 @@ bool ParseItem(const unsigned char* data, std::size_t pos, std::size_t limit, It
 
 std::size_t NameUnits(const unsigned char* data, const ItemView& item) {
     std::size_t n = 0;
-    while (n < item.nameLen && LoadUnit(data + item.pos + 2 + 2 * n) != 0)
+    while (n < item.nameLen && loadLE16(data + item.pos + 2 + 2 * n) != 0)
         ++n;
     return n;
 }
@@ -104,14 +104,14 @@ std::u16string NameOf(const unsigned char* data, const ItemView& item) {
     const std::size_t n = NameUnits(data, item);
     std::u16string name(n, u'\0');
     for (std::size_t i = 0; i < n; ++i)
-        name[i] = LoadUnit(data + item.pos + 2 + 2 * i);
+        name[i] = loadLE16(data + item.pos + 2 + 2 * i);
     return name;
 }
 
 int CompareStoredNames(const unsigned char* a, unsigned aLen, const unsigned char* b, unsigned bLen) {
     const unsigned m = aLen < bLen ? aLen : bLen;
     for (unsigned i = 0; i < m; ++i) {
-        const char16_t x = LoadUnit(a + 2 * i), y = LoadUnit(b + 2 * i);
+        const char16_t x = loadLE16(a + 2 * i), y = loadLE16(b + 2 * i);
         if (x != y)
             return x < y ? -1 : 1;
     }
@@ -121,13 +121,13 @@ int CompareStoredNames(const unsigned char* a, unsigned aLen, const unsigned cha
 int CompareWithName(const unsigned char* stored, unsigned nameLen, const char16_t* name, std::size_t k) {
     const std::size_t m = nameLen < k ? nameLen : k;
     for (std::size_t i = 0; i < m; ++i) {
-        const char16_t x = LoadUnit(stored + 2 * i);
+        const char16_t x = loadLE16(stored + 2 * i);
         if (x != name[i])
             return x < name[i] ? -1 : 1;
     }
     if (nameLen == k)
         return 0; // stored without its 0 unit
-    if (nameLen == k + 1 && LoadUnit(stored + 2 * k) == 0)
+    if (nameLen == k + 1 && loadLE16(stored + 2 * k) == 0)
         return 0;
     return nameLen > k ? 1 : -1;
 }
@@ -160,7 +160,7 @@ bool isHighSurrogate(char16_t u) {
 } // namespace
 
 std::wstring Utf16ToWide(const unsigned char* units, std::size_t count) {
-    return decodeUtf16(count, [units](std::size_t i) { return LoadUnit(units + 2 * i); });
+    return decodeUtf16(count, [units](std::size_t i) { return loadLE16(units + 2 * i); });
 }
 
 std::wstring Utf16ToWide(const std::u16string& text) {
@@ -213,7 +213,7 @@ struct ConversionPlan {
         writes.emplace_back(level.value + 4, level.index - pos);
         for (std::uint32_t i = 0; i < level.count; ++i) {
             const std::size_t entry = level.index + 8 * std::size_t(i);
-            const std::uint64_t child = Load64(data + entry);
+            const std::uint64_t child = loadLE64(data + entry);
             if (child < level.children || child >= level.index)
                 return false;
             ItemView item;
@@ -236,7 +236,7 @@ int OffsetIndicesToRelative(unsigned char* data, std::size_t size, std::size_t p
     if (!plan.plan(pos, size, 0))
         return -9;
     for (const auto& [at, value] : plan.writes)
-        Store64(data + at, value);
+        storeLE64(data + at, value);
     for (std::size_t at : plan.levels)
         data[at] = kLevel;
     return 0;

@@ -3,6 +3,7 @@
 #include <io/StringConversions.h>
 #include <legacy/CVkAlloc.h>
 #include <legacy/CVkLiteVariantW.h>
+#include <legacy/detail/LiteVariantFormat.h>
 
 #include <zlib.h>
 
@@ -143,7 +144,7 @@ int CVkLiteVariantR::Reset() {
 int CVkLiteVariantR::Decompress() {
     if (!m_pData || m_Size <= kEnvelopeHeader || std::memcmp(m_pData, kEnvelopeMagic, 4) != 0)
         return 0;
-    const std::uint64_t stored = Load64(m_pData + 4);
+    const std::uint64_t stored = loadLE64(m_pData + 4);
     if (stored == 0)
         return 0;
     const std::uint64_t packed = m_Size - kEnvelopeHeader;
@@ -333,7 +334,7 @@ bool CVkLiteVariantR::GetCurrentValue(bool def) {
 int CVkLiteVariantR::GetCurrentValue(int def) {
     Item item;
     if (current(item) && (item.type == kInt32 || item.type == kUInt32))
-        return static_cast<int>(Load32(m_pData + item.value));
+        return static_cast<int>(loadLE32(m_pData + item.value));
     return def;
 }
 
@@ -343,23 +344,24 @@ unsigned int CVkLiteVariantR::GetCurrentValue(unsigned int def) {
 
 long CVkLiteVariantR::GetCurrentValue(long def) {
     Item item;
-    return current(item) && item.type == kInt64 ? static_cast<long>(Load64(m_pData + item.value)) : def;
+    return current(item) && item.type == kInt64 ? static_cast<long>(loadLE64(m_pData + item.value)) : def;
 }
 
 unsigned long CVkLiteVariantR::GetCurrentValue(unsigned long def) {
     Item item;
-    return current(item) && item.type == kUInt64 ? Load64(m_pData + item.value) : def;
+    return current(item) && item.type == kUInt64 ? loadLE64(m_pData + item.value) : def;
 }
 
 double CVkLiteVariantR::GetCurrentValue(double def) {
     Item item;
-    return current(item) && item.type == kDouble ? std::bit_cast<double>(Load64(m_pData + item.value)) : def;
+    return current(item) && item.type == kDouble ? std::bit_cast<double>(loadLE64(m_pData + item.value))
+                                                 : def;
 }
 
 void* CVkLiteVariantR::GetCurrentValue(void* def) {
     Item item;
     if (current(item) && item.type == kPointer)
-        return reinterpret_cast<void*>(static_cast<std::uintptr_t>(Load64(m_pData + item.value)));
+        return reinterpret_cast<void*>(static_cast<std::uintptr_t>(loadLE64(m_pData + item.value)));
     return def;
 }
 
@@ -391,7 +393,7 @@ int CVkLiteVariantR::GetCurrentValue(CVkByteArray& out) {
     Item item;
     if (!current(item) || item.type != kBytes)
         return kFail;
-    const std::uint64_t n = Load64(m_pData + item.value);
+    const std::uint64_t n = loadLE64(m_pData + item.value);
     if (n == 0) {
         out.FreeData();
         return 0;
@@ -408,7 +410,7 @@ int CVkLiteVariantR::GetCurrentValue(void* buffer, std::size_t size) {
     Item item;
     if (!current(item) || item.type != kBytes)
         return kFail;
-    const std::size_t n = std::min<std::uint64_t>(Load64(m_pData + item.value), size);
+    const std::size_t n = std::min<std::uint64_t>(loadLE64(m_pData + item.value), size);
     if (n && !buffer)
         return kFail;
     if (n)
@@ -421,7 +423,7 @@ void* CVkLiteVariantR::GetCurrentValue(std::size_t* size) {
     if (!current(item) || item.type != kBytes)
         return nullptr;
     if (size)
-        *size = Load64(m_pData + item.value);
+        *size = loadLE64(m_pData + item.value);
     return m_pData + item.value + 8;
 }
 
@@ -474,7 +476,7 @@ int CVkLiteVariantR::findIn(const std::u16string& name, std::size_t& offset) {
         const std::uint32_t mid = static_cast<std::uint32_t>((std::uint64_t(lo) + hi) / 2);
         if (mid > last)
             return kFail;
-        const std::uint64_t entry = Load64(m_pData + level.index + 8 * std::size_t(mid));
+        const std::uint64_t entry = loadLE64(m_pData + level.index + 8 * std::size_t(mid));
         if (entry < level.children - level.pos || entry >= level.index - level.pos)
             return kFail;
         Item child;
@@ -654,7 +656,7 @@ int CVkLiteVariantR::writeCurrentValue(CVkLiteVariantW& w, const Item& item) {
     const std::u16string name = NameOf(m_pData, item);
     const unsigned char* value = m_pData + item.value;
     if (item.type == kBytes)
-        return w.write(kBytes, name, value + 8, Load64(value));
+        return w.write(kBytes, name, value + 8, loadLE64(value));
     return w.write(item.type, name, value, item.end - item.value);
 }
 

@@ -13,6 +13,9 @@ namespace ZanLegacy {
 
 class CVkLiteVariantW;
 class CVkVariant;
+namespace LiteVariant {
+struct ItemView;
+}
 
 // Reads a binary variant buffer in place. The byte array is the buffer and its current offset the
 // cursor; the cursor moves from item to item, enters and leaves levels and finds children by name

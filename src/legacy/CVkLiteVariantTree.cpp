@@ -2,6 +2,7 @@
 // GetCurrentValue(CVkVariant) and Get(name, CVkVariant).
 #include <legacy/CVkLiteVariantR.h>
 #include <legacy/CVkLiteVariantW.h>
+#include <legacy/detail/LiteVariantFormat.h>
 
 #include <legacy/CVkAlloc.h>
 #include <legacy/CVkVariant.h>

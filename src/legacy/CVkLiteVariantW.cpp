@@ -4,6 +4,7 @@
 #include <legacy/CVkAlloc.h>
 #include <legacy/CVkByteArray.h>
 #include <legacy/CVkLiteVariantR.h>
+#include <legacy/detail/LiteVariantFormat.h>
 
 #include <zlib.h>
 
@@ -93,9 +94,9 @@ void CVkLiteVariantW::putName(const std::u16string& name) {
     unsigned char* p = m_buffer + m_used;
     p[1] = static_cast<unsigned char>(name.empty() ? 0 : name.size() + 1);
     for (std::size_t i = 0; i < name.size(); ++i)
-        StoreUnit(p + 2 + 2 * i, name[i]);
+        storeLE16(p + 2 + 2 * i, name[i]);
     if (!name.empty())
-        StoreUnit(p + 2 + 2 * name.size(), 0);
+        storeLE16(p + 2 + 2 * name.size(), 0);
     m_used += 2 + storedNameBytes(name);
 }
 
@@ -147,13 +148,13 @@ int CVkLiteVariantW::LevelEnd() {
         return r;
     unsigned char* item = m_buffer + level.start;
     const std::size_t countAt = 2 + 2 * std::size_t(item[1]);
-    Store32(item + countAt, level.count);
-    Store64(item + countAt + 4, m_used - level.start);
+    storeLE32(item + countAt, level.count);
+    storeLE64(item + countAt + 4, m_used - level.start);
     std::stable_sort(level.offsets, level.offsets + level.count, [item](std::uint64_t a, std::uint64_t b) {
         return CompareStoredNames(item + a + 2, item[a + 1], item + b + 2, item[b + 1]) < 0;
     });
     for (std::uint32_t i = 0; i < level.count; ++i, m_used += 8)
-        Store64(m_buffer + m_used, level.offsets[i]);
+        storeLE64(m_buffer + m_used, level.offsets[i]);
     CVkAlloc::Free(level.offsets);
     level = SLevel{};
     if (--m_level < 0)
@@ -196,7 +197,7 @@ int CVkLiteVariantW::write(std::uint8_t type, const std::u16string& rawName, con
     m_buffer[m_used] = type;
     putName(name);
     if (type == kBytes) {
-        Store64(m_buffer + m_used, size);
+        storeLE64(m_buffer + m_used, size);
         m_used += 8;
     }
     if (size)
@@ -241,7 +242,7 @@ int CVkLiteVariantW::Set(const wchar_t* value, const wchar_t* name) {
     const std::u16string units = Zan::StringConversions::wstring_to_utf16(value);
     std::vector<unsigned char> bytes(2 * (units.size() + 1), 0);
     for (std::size_t i = 0; i < units.size(); ++i)
-        StoreUnit(bytes.data() + 2 * i, units[i]);
+        storeLE16(bytes.data() + 2 * i, units[i]);
     return Write(kString, name, bytes.data(), bytes.size());
 }
 
@@ -291,7 +292,7 @@ int CVkLiteVariantW::Finalize(CVkLiteVariantR& reader, int mode) {
         if (!packed)
             return kNoMemory;
         std::memcpy(packed, kEnvelopeMagic, 4);
-        Store64(packed + 4, m_used);
+        storeLE64(packed + 4, m_used);
         uLongf packedSize = bound;
         if (compress2(packed + kEnvelopeHeader, &packedSize, m_buffer, static_cast<uLong>(m_used),
                       kZlibLevel) != Z_OK) {

@@ -5,6 +5,7 @@
 #include <legacy/CVkLiteVariantR.h>
 #include <legacy/CVkLiteVariantW.h>
 #include <legacy/VkDiagnostics.h>
+#include <legacy/detail/LiteVariantFormat.h>
 
 #include <bit>
 #include <charconv>
@@ -78,28 +79,28 @@ int CVkLiteVariantR::xmlItems(CVkStringW& out) {
                 value = *v ? L"true" : L"false";
                 break;
             case kInt32:
-                number.Format(L"%d", static_cast<int>(Load32(v)));
+                number.Format(L"%d", static_cast<int>(loadLE32(v)));
                 break;
             case kUInt32:
-                number.Format(L"%u", Load32(v));
+                number.Format(L"%u", loadLE32(v));
                 break;
             case kInt64:
-                number.Format(L"%lld", static_cast<long long>(Load64(v)));
+                number.Format(L"%lld", static_cast<long long>(loadLE64(v)));
                 break;
             case kUInt64:
-                number.Format(L"%llu", static_cast<unsigned long long>(Load64(v)));
+                number.Format(L"%llu", static_cast<unsigned long long>(loadLE64(v)));
                 break;
             case kDouble:
-                number.Format(L"%.15f", std::bit_cast<double>(Load64(v)));
+                number.Format(L"%.15f", std::bit_cast<double>(loadLE64(v)));
                 break;
             case kPointer:
-                number.Format(L"%p", reinterpret_cast<void*>(static_cast<std::uintptr_t>(Load64(v))));
+                number.Format(L"%p", reinterpret_cast<void*>(static_cast<std::uintptr_t>(loadLE64(v))));
                 break;
             case kString:
                 value = Utf16ToWide(v, (item.end - item.value) / 2 - 1);
                 break;
             default: {
-                const std::uint64_t n = Load64(v);
+                const std::uint64_t n = loadLE64(v);
                 if (n) {
                     Base64Coder coder;
                     coder.Encode(v + 8, n);

@@ -1,7 +1,7 @@
 #include <legacy/CVkStringT.h>
 
 #include <legacy/CVkAlloc.h>
-#include <legacy/VkFormat.h>
+#include <legacy/detail/VkFormat.h>
 
 #include <io/StringConversions.h>
 

@@ -1,6 +1,6 @@
 #include <legacy/CVkStringUtils.h>
 
-#include <legacy/VkFormat.h>
+#include <legacy/detail/VkFormat.h>
 
 #include <climits>
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include <legacy/CVkStringUtils.h>
 #include <legacy/CVkVariant.h>
 #include <legacy/VkDiagnostics.h>
-#include <legacy/VkFormat.h>
+#include <legacy/detail/VkFormat.h>
 
 #include <algorithm>
 #include <cfloat>

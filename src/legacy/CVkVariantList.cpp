@@ -1,7 +1,7 @@
 #include <legacy/CVkVariant.h>
 
 #include <legacy/VkDiagnostics.h>
-#include <legacy/VkVariantDetail.h>
+#include <legacy/detail/VkVariantDetail.h>
 
 #include <climits>
 #include <cstdarg>

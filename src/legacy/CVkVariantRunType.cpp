@@ -2,7 +2,7 @@
 
 #include <legacy/CVkStringUtils.h>
 #include <legacy/VkDiagnostics.h>
-#include <legacy/VkVariantDetail.h>
+#include <legacy/detail/VkVariantDetail.h>
 
 #include <cstdarg>
 #include <cstring>

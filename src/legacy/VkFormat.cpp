@@ -1,4 +1,4 @@
-#include <legacy/VkFormat.h>
+#include <legacy/detail/VkFormat.h>
 
 #include <io/StringConversions.h>
 

@@ -1,5 +1,5 @@
 #include <qpx/QpxChunkedDevice.h>
-#include <qpx/QpxChunkedDeviceImpl.h>
+#include <qpx/detail/QpxChunkedDeviceImpl.h>
 
 namespace Zan {
 

@@ -1,6 +1,7 @@
-#include <qpx/QpxChunkedDeviceImpl.h>
+#include <qpx/detail/QpxChunkedDeviceImpl.h>
 
 #include <io/IoMemoryBuffer.h>
+#include <io/detail/LittleEndian.h>
 
 #include <algorithm>
 #include <cstring>
@@ -36,26 +37,15 @@ long namePadding(long n, long d) {
     return roundUp(used) - used + 20;
 }
 
-std::uint32_t get32(const unsigned char* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-std::uint64_t get64(const unsigned char* p) {
-    return std::uint64_t(get32(p)) | std::uint64_t(get32(p + 4)) << 32;
-}
-void put32(unsigned char* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-void put64(unsigned char* p, std::uint64_t v) {
-    put32(p, static_cast<std::uint32_t>(v));
-    put32(p + 4, static_cast<std::uint32_t>(v >> 32));
-}
+using detail::loadLE32;
+using detail::loadLE64;
+using detail::storeLE32;
+using detail::storeLE64;
 
 void encodeHeader(unsigned char* p, const Impl::ChunkHeader& header) {
-    put32(p, header.magic);
-    put32(p + 4, header.nameLength);
-    put64(p + 8, header.dataLength);
+    storeLE32(p, header.magic);
+    storeLE32(p + 4, header.nameLength);
+    storeLE64(p + 8, header.dataLength);
 }
 
 [[noreturn]] void throwNotWritten() {
@@ -151,7 +141,7 @@ Impl::HeaderState Impl::readHeader(long pos, ChunkHeader& header) {
     unsigned char raw[headerSize];
     if (device->readData(raw, headerSize) != headerSize)
         return HeaderState::Invalid;
-    header = {get32(raw), get32(raw + 4), get64(raw + 8)};
+    header = {loadLE32(raw), loadLE32(raw + 4), loadLE64(raw + 8)};
     if (header.magic != chunkMagic || header.nameLength == 0)
         return HeaderState::Invalid;
     const auto room = static_cast<std::uint64_t>(fileSize - pos - headerSize);
@@ -189,12 +179,12 @@ int Impl::checkSignature() {
     unsigned char chunk[signatureChunkSize] = {};
     // A device opened only for appending cannot show its signature, which then counts as missing.
     const unsigned long got = isReadible() ? device->readData(chunk, sizeof chunk) : 0;
-    if (got < sizeof chunk || get32(chunk) != chunkMagic)
+    if (got < sizeof chunk || loadLE32(chunk) != chunkMagic)
         return got >= sizeof oldestFormatBox &&
                        std::memcmp(chunk, oldestFormatBox, sizeof oldestFormatBox) == 0
                    ? 100
                    : 102;
-    if (get32(chunk + 4) != 32 || get64(chunk + 8) != 64 ||
+    if (loadLE32(chunk + 4) != 32 || loadLE64(chunk + 8) != 64 ||
         std::memcmp(chunk + headerSize, fileSignature.data(), fileSignature.size()) != 0)
         return 102;
     const char* text = reinterpret_cast<const char*>(chunk + 48);
@@ -505,7 +495,7 @@ bool Impl::loadChunkMap() {
     if (device->readData(trailer, trailerSize) != trailerSize ||
         std::memcmp(trailer, mapSignature.data(), mapSignature.size()) != 0)
         return false;
-    const std::uint64_t mapPosition = get64(trailer + mapSignature.size());
+    const std::uint64_t mapPosition = loadLE64(trailer + mapSignature.size());
     if (mapPosition > static_cast<std::uint64_t>(fileSize))
         return false;
     ChunkHeader header;
@@ -529,8 +519,8 @@ bool Impl::loadChunkMap() {
         std::string entry(data.data() + at, nameEnd - at);
         if (entry == mapSignature || end - nameEnd < 16)
             break;
-        SVkChunkMapItem item{static_cast<long>(get64(bytes + nameEnd)),
-                             static_cast<long>(get64(bytes + nameEnd + 8))};
+        SVkChunkMapItem item{static_cast<long>(loadLE64(bytes + nameEnd)),
+                             static_cast<long>(loadLE64(bytes + nameEnd + 8))};
         if (item.position == item.dataSize)
             item.dataSize = -1;
         // An entry must point at a header inside the file, and a known size must fit behind it.
@@ -566,15 +556,15 @@ bool Impl::storeChunkMap() {
     };
     auto putSignature = [&] {
         put(mapSignature.data(), mapSignature.size());
-        put64(number, static_cast<std::uint64_t>(mapPosition));
+        storeLE64(number, static_cast<std::uint64_t>(mapPosition));
         put(number, sizeof number);
     };
     for (auto it = chunkMap.rbegin(); it != chunkMap.rend(); ++it) {
         put(it->first.data(), it->first.size());
-        put64(number, static_cast<std::uint64_t>(it->second.position));
+        storeLE64(number, static_cast<std::uint64_t>(it->second.position));
         put(number, sizeof number);
         // An unknown size is written as the position, which is how the map marks it.
-        put64(number, static_cast<std::uint64_t>(it->second.dataSize < 0 ? it->second.position
+        storeLE64(number, static_cast<std::uint64_t>(it->second.dataSize < 0 ? it->second.position
                                                                          : it->second.dataSize));
         put(number, sizeof number);
     }

@@ -304,8 +304,8 @@ TEST(CVkLiteVariantR, BadEnvelopesFailAndLeaveTheBufferAlone) {
     const Case cases[] = {
         {"damaged stream", [](Bytes& b) { b[b.size() / 2] ^= 0x55; }},
         {"stream cut short", [](Bytes& b) { b.resize(b.size() - 6); }},
-        {"stored size too small", [](Bytes& b) { put64(b, 4, ZanLegacy::LiteVariant::Load64(&b[4]) - 1); }},
-        {"stored size too large", [](Bytes& b) { put64(b, 4, ZanLegacy::LiteVariant::Load64(&b[4]) + 1); }},
+        {"stored size too small", [](Bytes& b) { put64(b, 4, ZanLegacy::LiteVariant::loadLE64(&b[4]) - 1); }},
+        {"stored size too large", [](Bytes& b) { put64(b, 4, ZanLegacy::LiteVariant::loadLE64(&b[4]) + 1); }},
         {"more than deflate can hold", [](Bytes& b) { put64(b, 4, (b.size() - 12) * 1033); }},
         {"absurd size", [](Bytes& b) { put64(b, 4, ~0ull); }},
     };

@@ -1,7 +1,7 @@
 // Variant trees written into binary variant buffers and read back from them.
 #include "LiteVariantTestSupport.h"
-#include <support/LiteVariantWalk.h>
 #include "VariantTestSupport.h"
+#include <support/LiteVariantWalk.h>
 
 #include <legacy/CVkLiteVariantR.h>
 #include <legacy/CVkLiteVariantW.h>

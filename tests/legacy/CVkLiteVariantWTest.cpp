@@ -19,7 +19,7 @@ std::vector<std::u16string> indexedNames(const Bytes& b) {
     std::vector<std::u16string> names;
     for (std::uint32_t i = 0; i < root.count; ++i) {
         lv::ItemView child;
-        EXPECT_TRUE(lv::ParseItem(b.data(), lv::Load64(&b[root.index + 8 * i]), root.index, child));
+        EXPECT_TRUE(lv::ParseItem(b.data(), lv::loadLE64(&b[root.index + 8 * i]), root.index, child));
         names.push_back(lv::NameOf(b.data(), child));
     }
     return names;
@@ -91,7 +91,7 @@ TEST(CVkLiteVariantW, NameLengthsCountUnitsAndLongNamesAreCutOnACodePoint) {
         ASSERT_TRUE(lv::ParseItem(b.data(), 14, b.size(), child));
         EXPECT_EQ(child.nameLen, c.nameLen) << c.name.size();
         EXPECT_EQ(lv::NameOf(b.data(), child), c.stored);
-        EXPECT_EQ(lv::Load64(&b[b.size() - 8]), 14u); // the index still points at it
+        EXPECT_EQ(lv::loadLE64(&b[b.size() - 8]), 14u); // the index still points at it
     }
 }
 
@@ -180,7 +180,7 @@ TEST(CVkLiteVariantW, CompressedEnvelopeInflatesToThePlainBuffer) {
     const Bytes packed = written(fill, 1);
     ASSERT_GT(packed.size(), 12u);
     EXPECT_EQ(Bytes(packed.begin(), packed.begin() + 4), (Bytes{'L', 'V', '0', 'Z'}));
-    EXPECT_EQ(lv::Load64(&packed[4]), plain.size());
+    EXPECT_EQ(lv::loadLE64(&packed[4]), plain.size());
     EXPECT_EQ(packed[12], 0x78); // a zlib stream follows the header
     CVkLiteVariantR r;
     load(r, packed);

@@ -4,9 +4,9 @@
 // old-form layout made from a buffer of our writer.
 
 #include <legacy/CVkAlloc.h>
-#include <legacy/CVkLiteVariantFormat.h>
 #include <legacy/CVkLiteVariantR.h>
 #include <legacy/CVkLiteVariantW.h>
+#include <legacy/detail/LiteVariantFormat.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -89,21 +89,21 @@ inline void toOldForm(Bytes& b, std::size_t pos = 0) {
     if (!ParseItem(b.data(), pos, b.size(), level) || level.type != kLevel)
         return;
     b[pos] = kLevelOld;
-    Store64(&b[level.value + 4], level.index);
+    storeLE64(&b[level.value + 4], level.index);
     for (std::uint32_t i = 0; i < level.count; ++i) {
         unsigned char* entry = &b[level.index + 8 * i];
-        const std::uint64_t child = pos + Load64(entry);
-        Store64(entry, child);
+        const std::uint64_t child = pos + loadLE64(entry);
+        storeLE64(entry, child);
         toOldForm(b, child);
     }
 }
 
 inline void put64(Bytes& b, std::size_t at, std::uint64_t v) {
-    ZanLegacy::LiteVariant::Store64(&b[at], v);
+    ZanLegacy::LiteVariant::storeLE64(&b[at], v);
 }
 
 inline void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    ZanLegacy::LiteVariant::Store32(&b[at], v);
+    ZanLegacy::LiteVariant::storeLE32(&b[at], v);
 }
 
 } // namespace lite_test

@@ -4,7 +4,7 @@
 #include "ChunkedTestSupport.h"
 
 #include <io/IoMemoryDevice.h>
-#include <qpx/QpxChunkedDeviceImpl.h>
+#include <qpx/detail/QpxChunkedDeviceImpl.h>
 
 #include <gtest/gtest.h>
 

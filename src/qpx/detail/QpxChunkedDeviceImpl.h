@@ -8,7 +8,7 @@
 namespace Zan {
 
 // State and behaviour of the chunked device; the public class forwards every operation here.
-class ZAN_EXPORT QpxFileDevice::ChunkedDevice::Impl {
+class ZAN_HIDDEN QpxFileDevice::ChunkedDevice::Impl {
 public:
     // The first 16 bytes of every chunk, little-endian in the file.
     struct ChunkHeader {
