@@ -3,8 +3,11 @@
 #include <io/DefaultInitAllocator.h>
 #include <io/Exception.h>
 #include <io/ParallelFor.h>
+#include <io/detail/CheckedSize.h>
+#include <io/detail/RowCopy.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -31,13 +34,11 @@ void requireWrite(const IoImageDataDevice& device) {
         throw std::logic_error("IoImageDataDevice::readImage: not writable");
 }
 
+constexpr const char* owner = "IoImageDataDevice";
+
 // Products of sizes that come from a file: refuse what does not fit rather than wrap around.
 long product(long a, long b) {
-    long result = 0;
-    if (a < 0 || b < 0 || __builtin_mul_overflow(a, b, &result))
-        throw std::runtime_error("IoImageDataDevice: buffer size out of range (" + std::to_string(a) + " x " +
-                                 std::to_string(b) + ")");
-    return result;
+    return detail::checkedProduct(a, b, owner);
 }
 
 long pixelSize(const IoImageDataDevice& device) {
@@ -94,17 +95,8 @@ long componentOfPlane(long plane, long planes, int interpretation) {
     return reversed >= 0 && reversed < planes ? reversed : plane;
 }
 
-template <typename T>
-T load(const char* p) {
-    T value;
-    std::memcpy(&value, p, sizeof value);
-    return value;
-}
-
-template <typename T>
-void store(char* p, T value) {
-    std::memcpy(p, &value, sizeof value);
-}
+using detail::loadSample;
+using detail::storeSample;
 
 // Where the samples of pixel x lie in a line, counted in samples: first + x * step, then perPixel samples.
 struct Walk {
@@ -124,11 +116,11 @@ void copyLines(const char* src, long srcStride, Walk s, char* dst, long dstStrid
             std::memcpy(out, in, static_cast<size_t>(count * perPixel * inSize));
         } else if (perPixel == 1) {
             for (long x = 0; x < count; ++x, in += s.step * inSize, out += d.step * outSize)
-                store<D>(out, static_cast<D>(load<S>(in)));
+                storeSample<D>(out, static_cast<D>(loadSample<S>(in)));
         } else {
             for (long x = 0; x < count; ++x, in += s.step * inSize, out += d.step * outSize)
                 for (long k = 0; k < perPixel; ++k)
-                    store<D>(out + k * outSize, static_cast<D>(load<S>(in + k * inSize)));
+                    storeSample<D>(out + k * outSize, static_cast<D>(loadSample<S>(in + k * inSize)));
         }
     }
 }
@@ -176,47 +168,6 @@ void copyPlaneToComponentFloat(long bits, const void* src, long srcStride, float
                                long count, long height, long c = 0, long n = 1, long perPixel = 1) {
     copySamples<float>(toComponent, bits, src, srcStride, {0, perPixel}, dst, dstStride, {c, n}, perPixel,
                        count, height);
-}
-
-// Fixed-size pixel copies compile to plain moves; the sizes below cover 1 to 4 components of 1, 2 or 4 bytes.
-template <long Size>
-void gatherPixels(char* dst, const char* line, const long* columns, long count) {
-    for (long j = 0; j < count; ++j, dst += Size)
-        std::memcpy(dst, line + columns[j], Size);
-}
-
-// Writes count pixels to dst, pixel j from line + columns[j] (byte offsets). A non-zero mask is ANDed into
-// 2-byte samples.
-void quickScaleLine(char* dst, const char* line, const long* columns, long count, long sampleSize,
-                    long components, unsigned short mask) {
-    const long size = sampleSize * components;
-    if (mask != 0 && sampleSize == 2) {
-        for (long j = 0; j < count; ++j)
-            for (long k = 0; k < components; ++k, dst += 2)
-                store<std::uint16_t>(dst, load<std::uint16_t>(line + columns[j] + 2 * k) & mask);
-        return;
-    }
-    switch (size) {
-    case 1:
-        return gatherPixels<1>(dst, line, columns, count);
-    case 2:
-        return gatherPixels<2>(dst, line, columns, count);
-    case 3:
-        return gatherPixels<3>(dst, line, columns, count);
-    case 4:
-        return gatherPixels<4>(dst, line, columns, count);
-    case 6:
-        return gatherPixels<6>(dst, line, columns, count);
-    case 8:
-        return gatherPixels<8>(dst, line, columns, count);
-    case 12:
-        return gatherPixels<12>(dst, line, columns, count);
-    case 16:
-        return gatherPixels<16>(dst, line, columns, count);
-    default:
-        for (long j = 0; j < count; ++j, dst += size)
-            std::memcpy(dst, line + columns[j], static_cast<size_t>(size));
-    }
 }
 
 void copyPixel(char* dst, const char* src, long size) {
@@ -280,6 +231,78 @@ long requirePositive(long value, const char* operation, const char* what) {
     return value;
 }
 
+// The strip, tile or band of tiles that a loop over rows or points read last, so that each is read once per
+// change of the format's cursor however many rows or points fall in it.
+class BlockCache {
+public:
+    explicit BlockCache(long bytes) : buffer_(static_cast<size_t>(bytes)) {}
+    // The buffer, filled by load(buffer) first when it holds a block other than key.
+    template <typename Load>
+    const char* get(const std::array<long, 2>& key, Load&& load) {
+        if (!loaded_ || key != key_) {
+            load(buffer_.data());
+            key_ = key;
+            loaded_ = true;
+        }
+        return buffer_.data();
+    }
+
+private:
+    ByteVector buffer_;
+    std::array<long, 2> key_{};
+    bool loaded_ = false;
+};
+
+// Rows of a striped plane read strip by strip; lines are the plane line size apart.
+class StripRows {
+public:
+    StripRows(IoImageDataDevice& device, long rowsPerStrip, long lineSize, const char* operation)
+        : device_(device), rowsPerStrip_(requirePositive(rowsPerStrip, operation, "rows per strip")),
+          lineSize_(lineSize),
+          // Rows per strip come from the file; no strip holds more rows than the frame.
+          cache_(product(std::min(rowsPerStrip_, device.height()), lineSize)) {}
+    const char* row(long y) {
+        device_.setCurrentStrip(y);
+        const char* strip = cache_.get({device_.currentStrip(), 0},
+                                       [&](char* buffer) { device_.readCurrentStrip(buffer, lineSize_); });
+        return strip + (y % rowsPerStrip_) * lineSize_;
+    }
+
+private:
+    IoImageDataDevice& device_;
+    long rowsPerStrip_, lineSize_;
+    BlockCache cache_;
+};
+
+// Tile geometry of a tiled plane, checked; lines of a tile are lineSize apart.
+struct TileShape {
+    TileShape(const IoImageDataDevice& device, long tileWidth, long tileHeight, long pixelSize,
+              const char* operation)
+        : width(requirePositive(tileWidth, operation, "tile width")),
+          height(requirePositive(tileHeight, operation, "tile height")), pixelSize(pixelSize),
+          lineSize(device.align(product(width, pixelSize), device.lineAlignment())) {}
+    long width, height, pixelSize, lineSize;
+};
+
+// Pixels of a tiled plane read tile by tile.
+class TilePixels {
+public:
+    TilePixels(IoImageDataDevice& device, const TileShape& shape)
+        : device_(device), shape_(shape), cache_(product(shape.height, shape.lineSize)) {}
+    const char* pixel(long x, long y) {
+        device_.setCurrentTile(x, y);
+        const char* tile = cache_.get({device_.currentTileX(), device_.currentTileY()}, [&](char* buffer) {
+            device_.readCurrentTile(buffer, shape_.lineSize);
+        });
+        return tile + (y % shape_.height) * shape_.lineSize + (x % shape_.width) * shape_.pixelSize;
+    }
+
+private:
+    IoImageDataDevice& device_;
+    TileShape shape_;
+    BlockCache cache_;
+};
+
 } // namespace
 
 IoImageDataDevice::IoImageDataDevice() : properties_{{Reserved, 0}, {Threads, -1}, {StopOnError, 0}} {}
@@ -330,14 +353,8 @@ long IoImageDataDevice::bytesPerComponent(long bits) const {
 }
 
 long IoImageDataDevice::align(long value, long alignment) const {
-    if (alignment < 1)
-        alignment = 1;
     // Both may come from a file: refuse a rounded size that does not fit rather than wrap around.
-    long rounded = 0;
-    if (__builtin_add_overflow(value, alignment - 1, &rounded))
-        throw std::runtime_error("IoImageDataDevice: line size out of range (" + std::to_string(value) +
-                                 " aligned to " + std::to_string(alignment) + ")");
-    return alignment * (rounded / alignment);
+    return detail::checkedAlign(value, alignment, owner);
 }
 
 long IoImageDataDevice::packedLineSize(long alignment) const {
@@ -347,6 +364,29 @@ long IoImageDataDevice::packedLineSize(long alignment) const {
 void IoImageDataDevice::throwIfAborted() const {
     if (abortFlag_ && std::atomic_ref<bool>(*abortFlag_).load(std::memory_order_relaxed))
         throw Exception::Aborted();
+}
+
+void IoImageDataDevice::readRowRuns(const ReadAt& readAt, long fileStart, long fileStride, void* dst,
+                                    long dstStride, long rowBytes, long rows,
+                                    const std::string& shortReadMessage, long maxRunBytes) const {
+    if (rows <= 0 || rowBytes <= 0)
+        return;
+    // With fixed strides either every row follows the one before it in the file and in dst, or none does.
+    const bool contiguous = fileStride == rowBytes && dstStride == rowBytes;
+    const long rowsPerRun = contiguous ? std::max(1L, maxRunBytes / rowBytes) : 1;
+    long offset = 0;
+    if (fileStart < 0 || __builtin_add_overflow(fileStart, product(rows - 1, fileStride), &offset) ||
+        __builtin_add_overflow(offset, rowBytes, &offset))
+        throw std::runtime_error(std::string(owner) + "::readRowRuns: rows at " + std::to_string(fileStart) +
+                                 " with stride " + std::to_string(fileStride) + " lie beyond any file");
+    char* out = static_cast<char*>(dst);
+    for (long row = 0; row < rows; row += rowsPerRun) {
+        throwIfAborted();
+        const long count = std::min(rowsPerRun, rows - row);
+        const auto bytes = static_cast<unsigned long>(count * rowBytes);
+        if (readAt(fileStart + row * fileStride, out + row * dstStride, bytes) != bytes)
+            throw std::runtime_error(shortReadMessage);
+    }
 }
 
 // ---- Whole-frame and rectangle copies
@@ -503,8 +543,8 @@ bool IoImageDataDevice::downsampleCurrentPlane(long dstW, long dstH, long x, lon
             0L, h,
             [&](long i) {
                 throwIfAborted();
-                quickScaleLine(dst + i * dstStride, plane + sourceRow(i) * lineSize, columns.data(), w,
-                               sampleSize, components, mask);
+                detail::gatherLine(dst + i * dstStride, plane + sourceRow(i) * lineSize, columns.data(), w,
+                                   sampleSize, components, mask);
             },
             threads);
         return true;
@@ -512,79 +552,50 @@ bool IoImageDataDevice::downsampleCurrentPlane(long dstW, long dstH, long x, lon
 
     long rowsPerStrip = 0;
     if (isStriped(&rowsPerStrip)) {
-        requirePositive(rowsPerStrip, operation, "rows per strip");
-        // Rows per strip come from the file; no strip holds more rows than the frame.
-        ByteVector strip(static_cast<size_t>(product(std::min(rowsPerStrip, srcH), lineSize)));
+        StripRows strips(*this, rowsPerStrip, lineSize, operation);
         setColumns(0);
-        bool loaded = false;
-        long loadedStrip = 0;
         for (long i = 0; i < h; ++i) {
             throwIfAborted();
-            const long row = sourceRow(i);
-            setCurrentStrip(row);
-            if (!loaded || currentStrip() != loadedStrip) {
-                readCurrentStrip(strip.data(), lineSize);
-                loadedStrip = currentStrip();
-                loaded = true;
-            }
-            quickScaleLine(dst + i * dstStride, strip.data() + (row % rowsPerStrip) * lineSize,
-                           columns.data(), w, sampleSize, components, 0);
+            detail::gatherLine(dst + i * dstStride, strips.row(sourceRow(i)), columns.data(), w, sampleSize,
+                               components, 0);
         }
         return true;
     }
 
     long tileW = 0, tileH = 0;
     if (isTiled(&tileW, &tileH)) {
-        requirePositive(tileW, operation, "tile width");
-        requirePositive(tileH, operation, "tile height");
-        const long tileLineSize = align(product(tileW, size), lineAlignment());
-        if (srcW / dstW > tileW && srcH / dstH > tileH) {
+        const TileShape tile(*this, tileW, tileH, size, operation);
+        if (srcW / dstW > tile.width && srcH / dstH > tile.height) {
             // Every sampled pixel lies in a tile of its own: read just those.
-            ByteVector tile(static_cast<size_t>(product(tileH, tileLineSize)));
-            bool loaded = false;
-            long loadedX = 0, loadedY = 0;
+            TilePixels tiles(*this, tile);
             for (long i = 0; i < h; ++i) {
                 throwIfAborted();
                 const long row = sourceRow(i);
                 char* out = dst + i * dstStride;
-                for (long j = 0; j < w; ++j) {
-                    const long column = sourceColumn[j];
-                    setCurrentTile(column, row);
-                    if (!loaded || currentTileX() != loadedX || currentTileY() != loadedY) {
-                        readCurrentTile(tile.data(), tileLineSize);
-                        loadedX = currentTileX();
-                        loadedY = currentTileY();
-                        loaded = true;
-                    }
-                    copyPixel(out + j * size,
-                              tile.data() + (row % tileH) * tileLineSize + (column % tileW) * size, size);
-                }
+                for (long j = 0; j < w; ++j)
+                    copyPixel(out + j * size, tiles.pixel(sourceColumn[j], row), size);
             }
             return true;
         }
         // A band of whole tile columns covering the sampled columns, one tile row high.
-        const long bandStart = sourceColumn.front() / tileW * tileW;
-        const long bandEnd = (sourceColumn.back() / tileW + 1) * tileW;
+        const long bandStart = sourceColumn.front() / tile.width * tile.width;
+        const long bandEnd = (sourceColumn.back() / tile.width + 1) * tile.width;
         const long bandLineSize = product(bandEnd - bandStart, size);
         // The last tile's lines end exactly at the band's end; the slack absorbs a format that pads them.
-        ByteVector band(static_cast<size_t>(product(tileH, bandLineSize) + (tileLineSize - tileW * size)));
+        BlockCache band(product(tile.height, bandLineSize) + (tile.lineSize - tile.width * size));
         setColumns(bandStart);
-        bool loaded = false;
-        long loadedRow = 0;
         for (long i = 0; i < h; ++i) {
             throwIfAborted();
             const long row = sourceRow(i);
             setCurrentTile(bandStart, row);
-            if (!loaded || currentTileY() != loadedRow) {
-                for (long tx = bandStart; tx < bandEnd; tx += tileW) {
+            const char* lines = band.get({currentTileY(), 0}, [&](char* buffer) {
+                for (long tx = bandStart; tx < bandEnd; tx += tile.width) {
                     setCurrentTile(tx, row);
-                    readCurrentTile(band.data() + (tx - bandStart) * size, bandLineSize);
+                    readCurrentTile(buffer + (tx - bandStart) * size, bandLineSize);
                 }
-                loadedRow = currentTileY();
-                loaded = true;
-            }
-            quickScaleLine(dst + i * dstStride, band.data() + (row % tileH) * bandLineSize, columns.data(), w,
-                           sampleSize, components, 0);
+            });
+            detail::gatherLine(dst + i * dstStride, lines + (row % tile.height) * bandLineSize,
+                               columns.data(), w, sampleSize, components, 0);
         }
         return true;
     }
@@ -679,44 +690,20 @@ bool IoImageDataDevice::readCurrentPlanePixels(const std::vector<Coordinates>& p
 
     long rowsPerStrip = 0;
     if (isStriped(&rowsPerStrip)) {
-        requirePositive(rowsPerStrip, operation, "rows per strip");
-        ByteVector strip(static_cast<size_t>(product(std::min(rowsPerStrip, height()), lineSize)));
-        bool loaded = false;
-        long loadedStrip = 0;
+        StripRows strips(*this, rowsPerStrip, lineSize, operation);
         for (const long k : order) {
             throwIfAborted();
-            const Coordinates& p = points[k];
-            setCurrentStrip(p.y);
-            if (!loaded || currentStrip() != loadedStrip) {
-                readCurrentStrip(strip.data(), lineSize);
-                loadedStrip = currentStrip();
-                loaded = true;
-            }
-            copyPixel(dst + k * size, strip.data() + (p.y % rowsPerStrip) * lineSize + p.x * size, size);
+            copyPixel(dst + k * size, strips.row(points[k].y) + points[k].x * size, size);
         }
         return true;
     }
 
     long tileW = 0, tileH = 0;
     if (isTiled(&tileW, &tileH)) {
-        requirePositive(tileW, operation, "tile width");
-        requirePositive(tileH, operation, "tile height");
-        const long tileLineSize = align(product(tileW, size), lineAlignment());
-        ByteVector tile(static_cast<size_t>(product(tileH, tileLineSize)));
-        bool loaded = false;
-        long loadedX = 0, loadedY = 0;
+        TilePixels tiles(*this, TileShape(*this, tileW, tileH, size, operation));
         for (const long k : order) {
             throwIfAborted();
-            const Coordinates& p = points[k];
-            setCurrentTile(p.x, p.y);
-            if (!loaded || currentTileX() != loadedX || currentTileY() != loadedY) {
-                readCurrentTile(tile.data(), tileLineSize);
-                loadedX = currentTileX();
-                loadedY = currentTileY();
-                loaded = true;
-            }
-            copyPixel(dst + k * size, tile.data() + (p.y % tileH) * tileLineSize + (p.x % tileW) * size,
-                      size);
+            copyPixel(dst + k * size, tiles.pixel(points[k].x, points[k].y), size);
         }
         return true;
     }

@@ -4,7 +4,9 @@
 #include <io/ZanExport.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
 namespace Zan {
@@ -159,11 +161,26 @@ protected:
     // Closed, no abort flag, default properties.
     IoImageDataDevice();
 
+    // Throws Zan::Exception::Aborted while the abort flag is set; for the long loops of frame devices.
+    void throwIfAborted() const;
+
+    // Reads count bytes at a file offset into buffer and returns how many it read.
+    using ReadAt = std::function<unsigned long(long offset, void* buffer, unsigned long count)>;
+    // The most that readRowRuns asks of readAt in one call (unless a single row is longer).
+    static constexpr long maxRowRunBytes = 4L << 20;
+    // Reads rows rows of rowBytes bytes each: row r from file offset fileStart + r * fileStride into
+    // dst + r * dstStride. Rows that follow each other both in the file and in dst are read together, up to
+    // maxRunBytes per readAt call and at least one row; the abort flag is checked before each call. A call
+    // that returns fewer bytes than asked throws std::runtime_error with shortReadMessage; the rows before it
+    // stay read. Offsets that do not fit in a long throw std::runtime_error.
+    void readRowRuns(const ReadAt& readAt, long fileStart, long fileStride, void* dst, long dstStride,
+                     long rowBytes, long rows, const std::string& shortReadMessage,
+                     long maxRunBytes = maxRowRunBytes) const;
+
 private:
     bool downsampleCurrentPlane(long dstW, long dstH, long x, long y, long w, long h, char* dst,
                                 long dstStride);
     bool readCurrentPlanePixels(const std::vector<Coordinates>& points, char* dst);
-    void throwIfAborted() const;
 
     OpenMode mode_ = NotOpen;
     bool* abortFlag_ = nullptr;

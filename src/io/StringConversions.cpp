@@ -1,5 +1,7 @@
 #include <io/StringConversions.h>
 
+#include <io/detail/Utf8.h>
+
 #include <cstdint>
 #include <stdexcept>
 
@@ -12,24 +14,6 @@ const char* const kFromBytes = "wstring_convert::from_bytes";
 
 bool isScalarValue(std::uint32_t c) {
     return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
-}
-
-void appendUtf8(std::string& out, std::uint32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
 }
 
 void appendUtf16(std::u16string& out, std::uint32_t c) {
@@ -86,7 +70,7 @@ std::string wstring_to_utf8(const std::wstring& text) {
         const auto c = static_cast<std::uint32_t>(w);
         if (!isScalarValue(c))
             throw std::range_error(kToBytes);
-        appendUtf8(out, c);
+        detail::appendUtf8(out, c);
     }
     return out;
 }

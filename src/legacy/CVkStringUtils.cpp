@@ -1,5 +1,6 @@
 #include <legacy/CVkStringUtils.h>
 
+#include <io/detail/Utf8.h>
 #include <legacy/detail/VkFormat.h>
 
 #include <climits>
@@ -58,20 +59,8 @@ bool CVkStringUtils::WtoUTF8(const wchar_t* text, CVkStringA& out) {
     bool ok = true;
     for (const wchar_t* p = text; p && *p; ++p) {
         const auto c = static_cast<std::uint32_t>(*p);
-        if (c < 0x80) {
-            bytes.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            bytes.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            bytes.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            bytes.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c <= 0x10FFFF) {
-            bytes.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            bytes.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            bytes.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        if (c <= 0x10FFFF) {
+            Zan::detail::appendUtf8(bytes, c);
         } else {
             bytes.push_back('!');
             ok = false;
