@@ -9,16 +9,14 @@
 namespace ZanLegacy {
 namespace {
 
-// Never destroyed: diagnostics may come from static destructors.
+// Serialises writes to standard output. Never destroyed: diagnostics may come from static destructors.
 std::mutex& sinkMutex() {
     static std::mutex* const mutex = new std::mutex;
     return *mutex;
 }
 
-CVkDiagnosticCapture*& activeCapture() {
-    static CVkDiagnosticCapture* capture = nullptr;
-    return capture;
-}
+// The innermost capture of this thread, or null when its diagnostics go to standard output.
+thread_local CVkDiagnosticCapture* innermostCapture = nullptr;
 
 } // namespace
 
@@ -27,33 +25,31 @@ void VkPrintDiagnostic(const wchar_t* text) {
         return;
     CVkStringA utf8;
     CVkStringUtils::WtoUTF8(text, utf8);
-    std::lock_guard<std::mutex> lock(sinkMutex());
-    if (CVkDiagnosticCapture* capture = activeCapture()) {
+    if (CVkDiagnosticCapture* capture = innermostCapture) {
+        std::lock_guard<std::mutex> lock(capture->m_mutex);
         capture->m_text.append(utf8.GetString(), utf8.GetLength());
         return;
     }
+    std::lock_guard<std::mutex> lock(sinkMutex());
     std::fwrite(utf8.GetString(), 1, utf8.GetLength(), stdout);
 }
 
-CVkDiagnosticCapture::CVkDiagnosticCapture() {
-    std::lock_guard<std::mutex> lock(sinkMutex());
-    m_previous = activeCapture();
-    activeCapture() = this;
+CVkDiagnosticCapture::CVkDiagnosticCapture() : m_previous(innermostCapture) {
+    innermostCapture = this;
 }
 
 CVkDiagnosticCapture::~CVkDiagnosticCapture() {
-    std::lock_guard<std::mutex> lock(sinkMutex());
-    if (activeCapture() == this)
-        activeCapture() = m_previous;
+    if (innermostCapture == this)
+        innermostCapture = m_previous;
 }
 
 std::string CVkDiagnosticCapture::Text() const {
-    std::lock_guard<std::mutex> lock(sinkMutex());
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_text;
 }
 
 void CVkDiagnosticCapture::Clear() {
-    std::lock_guard<std::mutex> lock(sinkMutex());
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_text.clear();
 }
 

@@ -16,6 +16,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 using varianttest::RunTypeOf;
@@ -416,4 +417,53 @@ TEST(CVkSerializerXMLString, SaveLoadSaveOfALargeRandomTreeGivesTheSameText) {
     CVkVariant loadedWide;
     ASSERT_EQ(loadWide(loadedWide, wide), 0);
     EXPECT_EQ(saveWide(loadedWide), wide);
+}
+
+TEST(CVkSerializerXMLString, ThreadsLoadingDamagedDocumentsEachCaptureTheirOwnLines) {
+    // One kind of damage per thread, each with its own diagnostic line.
+    const std::string wrongVersion =
+        "<variant version=\"2.0\"><r runtype=\"vk_int32\" value=\"4\"/></variant>";
+    const std::string withDeclarations = "<!DOCTYPE variant SYSTEM \"x\"><variant version=\"1.0\"/>";
+    const std::string invalid = "Error: structure of the data inside XML not valid";
+    const std::string declarations =
+        "Error: document type and entity declarations are not accepted in XML variant data";
+    constexpr int kLoads = 200;
+    std::string captured[2];
+    int failures[2] = {0, 0};
+    auto run = [&](int k, const std::string& xml) {
+        CVkDiagnosticCapture capture;
+        for (int i = 0; i < kLoads; ++i) {
+            CVkVariant out;
+            failures[k] += loadUtf8(out, xml) == -9;
+        }
+        captured[k] = capture.Text();
+    };
+    testing::internal::CaptureStdout();
+    std::thread first(run, 0, wrongVersion), second(run, 1, withDeclarations);
+    first.join();
+    second.join();
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "a captured thread prints nothing";
+    std::string expected[2];
+    for (int i = 0; i < kLoads; ++i) {
+        expected[0] += invalid;
+        expected[1] += declarations;
+    }
+    EXPECT_EQ(failures[0], kLoads);
+    EXPECT_EQ(failures[1], kLoads);
+    EXPECT_EQ(captured[0], expected[0]);
+    EXPECT_EQ(captured[1], expected[1]);
+}
+
+TEST(CVkSerializerXMLString, ACaptureOnOneThreadLeavesOtherThreadsPrinting) {
+    testing::internal::CaptureStdout();
+    CVkDiagnosticCapture mine;
+    std::thread other([] {
+        CVkVariant out;
+        loadUtf8(out, "<variant><r runtype=\"vk_int32\" value=\"4\"/></variant>");
+    });
+    other.join();
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: structure of the data inside XML not valid");
+    EXPECT_EQ(mine.Text(), "");
 }
