@@ -4,6 +4,7 @@
 // BM_LoadSmallChunk loads a 200-byte metadata chunk by name, as a frame device does for every frame.
 
 #include <io/IoFileDevice.h>
+#include <io/IoMapping.h>
 #include <qpx/QpxChunkedDevice.h>
 
 #include <benchmark/benchmark.h>
@@ -111,11 +112,10 @@ void BM_MapChunkData(benchmark::State& state) {
     compareWithPread(state, [](Chunked& device) {
         Fixture& f = fixture();
         unsigned long size = 0;
-        void* mapped = device.mapChunkData(chunkName, &size);
+        const Zan::IoMapping mapped(*device.device(), device.mapChunkData(chunkName, &size));
         if (!mapped || size != chunkSize)
             throw std::runtime_error("mapping failed");
-        std::memcpy(f.buffer, mapped, size);
-        device.unmapChunkData(mapped);
+        std::memcpy(f.buffer, mapped.get(), size);
         benchmark::DoNotOptimize(f.buffer);
     });
 }

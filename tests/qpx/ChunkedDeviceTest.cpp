@@ -3,8 +3,12 @@
 
 #include "ChunkedTestSupport.h"
 
+#include <io/Exception.h>
+#include <io/IoMapping.h>
 #include <io/IoMemoryDevice.h>
 #include <qpx/detail/QpxChunkedDeviceImpl.h>
+
+#include <support/MappingCounter.h>
 
 #include <gtest/gtest.h>
 
@@ -266,6 +270,25 @@ TEST(ChunkedDevice, ShortReadGivesOnlyTheBytesRead) {
     Chunked device(std::make_unique<ShrinkingBuffer>(file.size(), file.data()));
     ASSERT_TRUE(device.open(Read, 1, nullptr));
     EXPECT_EQ(device.loadChunk("CustomData|Big!").size(), 5000u);
+}
+
+TEST(ChunkedDevice, AThrowWhileAChunkIsMappedLeavesNoMapping) {
+    auto owned = std::make_unique<ZanTest::MappingCounter>();
+    const ZanTest::MappingCounter& buffer = *owned;
+    Chunked device(std::move(owned));
+    ASSERT_TRUE(device.open(Write | Update, 3, nullptr));
+    const std::string frame(300, 'f');
+    device.storeChunk("ImageDataSeq|0!", frame.data(), frame.size());
+    try {
+        unsigned long size = 0;
+        const Zan::IoMapping mapped(*device.device(), device.mapChunkData("ImageDataSeq|0!", &size));
+        ASSERT_TRUE(mapped);
+        EXPECT_EQ(std::string(static_cast<const char*>(mapped.get()), size), frame);
+        EXPECT_EQ(buffer.liveMappings(), 1);
+        throw Zan::Exception::Aborted();
+    } catch (const Zan::Exception::Aborted&) {
+    }
+    EXPECT_EQ(buffer.liveMappings(), 0);
 }
 
 TEST(ChunkedDevice, MappedChunkDataReadsAndWritesTheFile) {

@@ -5,6 +5,7 @@
 // single operations fail with std::runtime_error or std::logic_error; such a failure ends only that
 // operation. Anything else (std::bad_alloc, a crash) escapes, which is what the callers look for.
 
+#include <io/IoMapping.h>
 #include <qpx/QpxChunkedDevice.h>
 
 #include <stdexcept>
@@ -61,10 +62,10 @@ inline Summary walk(Zan::QpxFileDevice::ChunkedDevice& device) {
         attempt(summary, [&] { device.chunkDataOffset(name); });
         attempt(summary, [&] {
             unsigned long size = 0;
-            if (void* mapped = device.mapChunkData(name, &size)) {
-                volatile char sink = size ? static_cast<const char*>(mapped)[size - 1] : 0;
+            const Zan::IoMapping mapped(*device.device(), device.mapChunkData(name, &size));
+            if (mapped) {
+                volatile char sink = size ? static_cast<const char*>(mapped.get())[size - 1] : 0;
                 (void)sink;
-                device.unmapChunkData(mapped);
             }
         });
     }
