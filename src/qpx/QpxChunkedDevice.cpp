@@ -31,6 +31,7 @@ bool ChunkedDevice::isChunkMapOk() const {
     return d_->chunkMapOk;
 }
 IoDevice* ChunkedDevice::device() {
+    d_->knownSize = -1;
     return d_->device.get();
 }
 const IoDevice* ChunkedDevice::device() const {
@@ -70,6 +71,12 @@ ByteVector ChunkedDevice::readChunk(long pos, std::string* name) {
 }
 ByteVector ChunkedDevice::loadChunk(const std::string& name) {
     return d_->loadChunk(name);
+}
+bool ChunkedDevice::loadChunk(const std::string& name, ByteVector& data) {
+    return d_->loadChunk(name, data);
+}
+unsigned long ChunkedDevice::readChunkData(const std::string& name, void* buffer, unsigned long maxSize) {
+    return d_->readChunkData(name, buffer, maxSize);
 }
 bool ChunkedDevice::hasChunk(const std::string& name, long* size) const {
     return d_->hasChunkInMap(name, nullptr, size);

@@ -44,6 +44,7 @@ public:
     bool isTruncated() const;
     bool isSequential() const;
     bool isChunkMapOk() const;
+    // The byte device. Writing through it is allowed; the chunked device then asks it for its size again.
     IoDevice* device();
     const IoDevice* device() const;
     std::array<int, 2> version() const;
@@ -75,6 +76,12 @@ public:
     ByteVector readChunk(long pos, std::string* name);
     // Data of the named chunk; empty when the map has no such name.
     ByteVector loadChunk(const std::string& name);
+    // As loadChunk, into the caller's vector (whose capacity is reused); false, with data emptied, when the
+    // map has no such name or the chunk's header is not valid.
+    bool loadChunk(const std::string& name, ByteVector& data);
+    // Up to maxSize data bytes of the named chunk into buffer; returns the bytes read (0 when the map has no
+    // such name). hasChunk gives the size.
+    unsigned long readChunkData(const std::string& name, void* buffer, unsigned long maxSize);
     bool hasChunk(const std::string& name, long* size) const;
     // Size -1 stands for a size not yet known; it is then read from the chunk's header.
     bool hasChunkInMap(const std::string& name, long* pos, long* size);

@@ -117,7 +117,14 @@ void Impl::checkWritable() const {
         throw std::logic_error("device is not writable");
 }
 
+long Impl::deviceSize() {
+    if (knownSize < 0)
+        knownSize = device->size();
+    return knownSize;
+}
+
 void Impl::write(const void* data, unsigned long n) {
+    knownSize = -1;
     if (device->writeData(data, n) != n)
         throwNotWritten();
 }
@@ -132,7 +139,7 @@ void Impl::writeZeros(unsigned long n) {
 }
 
 Impl::HeaderState Impl::readHeader(long pos, ChunkHeader& header) {
-    const long fileSize = device->size();
+    const long fileSize = deviceSize();
     if (pos < 0 || pos > fileSize - headerSize)
         return HeaderState::Invalid;
     // Update mode always seeks: the stream must be positioned between a write and a read.
@@ -150,12 +157,42 @@ Impl::HeaderState Impl::readHeader(long pos, ChunkHeader& header) {
     return HeaderState::Valid;
 }
 
-void Impl::readName(const ChunkHeader& header, std::string* name) {
-    // The header was checked against the device's size, so the field fits in memory and in the file.
-    std::string field(header.nameLength, '\0');
-    field.resize(device->readData(field.data(), field.size()));
+void Impl::readName(long pos, const ChunkHeader& header, std::string* name) {
+    const long dataOffset = pos + headerSize + static_cast<long>(header.nameLength);
+    if (!name) {
+        device->seek(dataOffset, IoDevice::Begin);
+        return;
+    }
+    // A name is short and its padding up to 4 KiB long: read blocks up to the first zero byte, then skip
+    // what is left. The header was checked against the device's size, so the field lies in the file.
+    constexpr std::size_t block = 256;
+    std::string field;
+    std::size_t left = header.nameLength;
+    while (left > 0) {
+        const std::size_t at = field.size(), n = std::min(block, left);
+        field.resize(at + n);
+        const std::size_t got = device->readData(field.data() + at, n);
+        field.resize(at + got);
+        left -= got;
+        if (got < n || std::memchr(field.data() + at, '\0', got))
+            break;
+    }
+    *name = field.substr(0, field.find('\0'));
+    if (left > 0)
+        device->seek(dataOffset, IoDevice::Begin);
+}
+
+bool Impl::enterChunk(long pos, std::string* name, ChunkHeader& header) {
+    checkReadable();
     if (name)
-        *name = field.substr(0, field.find('\0'));
+        name->clear();
+    const HeaderState state = readHeader(pos, header);
+    if (state == HeaderState::Invalid)
+        return false;
+    if (state == HeaderState::PastEnd)
+        throwBadHeader();
+    readName(pos, header, name);
+    return true;
 }
 
 Impl::ChunkHeader Impl::namedChunkHeader(const SVkChunkMapItem& item) {
@@ -171,8 +208,7 @@ void Impl::writeSignature() {
     std::memcpy(chunk + headerSize, fileSignature.data(), fileSignature.size());
     const std::string text = "Ver" + std::to_string(version[0]) + "." + std::to_string(version[1]);
     std::memcpy(chunk + 48, text.data(), std::min<std::size_t>(text.size(), 64));
-    if (device->writeData(chunk, sizeof chunk) != sizeof chunk)
-        throwNotWritten();
+    write(chunk, sizeof chunk);
 }
 
 int Impl::checkSignature() {
@@ -196,6 +232,7 @@ int Impl::checkSignature() {
 }
 
 bool Impl::open(IoDevice::OpenMode mode, OpenOptions openOptions, int* err) {
+    knownSize = -1;
     if (!device || !device->open(mode))
         return false;
     options = static_cast<int>(openOptions);
@@ -270,7 +307,7 @@ void Impl::close() {
 long Impl::newChunk() {
     checkWritable();
     device->seek(0, IoDevice::End);
-    const long end = device->size();
+    const long end = deviceSize();
     const long start = roundUp(end);
     writeZeros(static_cast<unsigned long>(start - end));
     return start;
@@ -337,42 +374,50 @@ bool Impl::nextChunk(long pos, long* next) {
 }
 
 unsigned long Impl::readChunk(long pos, std::string* name, void* buffer, unsigned long maxSize) {
-    checkReadable();
-    if (name)
-        name->clear();
     ChunkHeader header;
-    const HeaderState state = readHeader(pos, header);
-    if (state == HeaderState::Invalid)
-        return 0;
-    if (state == HeaderState::PastEnd)
-        throwBadHeader();
-    readName(header, name);
-    if (!buffer)
+    if (!enterChunk(pos, name, header) || !buffer)
         return 0;
     return device->readData(buffer, std::min<std::uint64_t>(header.dataLength, maxSize));
 }
 
 ByteVector Impl::readChunk(long pos, std::string* name) {
-    checkReadable();
-    if (name)
-        name->clear();
-    ChunkHeader header;
-    const HeaderState state = readHeader(pos, header);
-    if (state == HeaderState::Invalid)
-        return {};
-    if (state == HeaderState::PastEnd)
-        throwBadHeader();
-    readName(header, name);
-    ByteVector data(header.dataLength);
-    data.resize(device->readData(data.data(), data.size()));
+    ByteVector data;
+    readChunkInto(pos, name, data);
     return data;
 }
 
+bool Impl::readChunkInto(long pos, std::string* name, ByteVector& data) {
+    ChunkHeader header;
+    if (!enterChunk(pos, name, header)) {
+        data.clear();
+        return false;
+    }
+    // A short read leaves only the bytes that came, never bytes the file did not hold.
+    data.resize(header.dataLength);
+    data.resize(device->readData(data.data(), data.size()));
+    return true;
+}
+
 ByteVector Impl::loadChunk(const std::string& name) {
+    ByteVector data;
+    loadChunk(name, data);
+    return data;
+}
+
+bool Impl::loadChunk(const std::string& name, ByteVector& data) {
+    long pos = 0;
+    if (!hasChunkInMap(name, &pos, nullptr)) {
+        data.clear();
+        return false;
+    }
+    return readChunkInto(pos, nullptr, data);
+}
+
+unsigned long Impl::readChunkData(const std::string& name, void* buffer, unsigned long maxSize) {
     long pos = 0;
     if (!hasChunkInMap(name, &pos, nullptr))
-        return {};
-    return readChunk(pos, nullptr);
+        return 0;
+    return readChunk(pos, nullptr, buffer, maxSize);
 }
 
 bool Impl::hasChunkInMap(const std::string& name, long* pos, long* size) {
@@ -430,6 +475,7 @@ unsigned long Impl::readChunkData(long pos, void* buffer, unsigned long count) {
 unsigned long Impl::writeChunkData(long pos, const void* buffer, unsigned long count) {
     if (!device)
         throw std::logic_error("device is not open");
+    knownSize = -1;
     device->seek(pos, IoDevice::Begin);
     const unsigned long written = device->writeData(buffer, count);
     // A device that appends whatever the position says has not written at pos.
@@ -487,7 +533,7 @@ bool Impl::loadChunkMap() {
     chunkMapOwned = false;
     checkReadable();
 
-    const long fileSize = device->size();
+    const long fileSize = deviceSize();
     if (fileSize < trailerSize)
         return false;
     device->seek(-trailerSize, IoDevice::End);
@@ -502,7 +548,7 @@ bool Impl::loadChunkMap() {
     if (readHeader(static_cast<long>(mapPosition), header) != HeaderState::Valid)
         return false;
     std::string name;
-    readName(header, &name);
+    readName(static_cast<long>(mapPosition), header, &name);
     ByteVector data(header.dataLength);
     if (device->readData(data.data(), data.size()) != data.size() || name.empty() || data.empty())
         return false;
@@ -542,7 +588,7 @@ bool Impl::storeChunkMap() {
     chunkMapOk = false;
     checkWritable();
     device->seek(0, IoDevice::End);
-    const long end = device->size();
+    const long end = deviceSize();
     const long mapPosition = roundUp(end);
     writeZeros(static_cast<unsigned long>(mapPosition - end));
 
@@ -565,7 +611,7 @@ bool Impl::storeChunkMap() {
         put(number, sizeof number);
         // An unknown size is written as the position, which is how the map marks it.
         storeLE64(number, static_cast<std::uint64_t>(it->second.dataSize < 0 ? it->second.position
-                                                                         : it->second.dataSize));
+                                                                             : it->second.dataSize));
         put(number, sizeof number);
     }
     putSignature();

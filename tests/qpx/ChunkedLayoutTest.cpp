@@ -291,3 +291,83 @@ TEST(ChunkedLayout, RoundTripThroughMemoryAndFile) {
         EXPECT_EQ(readFile(dir / "round.qpx").size(), bytes.size() + (mode == Read ? 0 : 4096));
     }
 }
+
+TEST(ChunkedLayout, NamesOfEveryLengthReadBackWithTheirData) {
+    // Names shorter and longer than one read block, and a name field with no zero byte at all (the whole
+    // field is the name), as another program may write it.
+    Layout layout;
+    layout.signature();
+    std::vector<std::pair<std::string, long>> chunks;
+    for (std::size_t n : {1u, 255u, 256u, 257u, 600u, 4000u}) {
+        const std::string name = std::string(n - 1, 'n') + "!";
+        chunks.emplace_back(name, layout.chunk(name, "data of " + std::to_string(n)));
+    }
+    layout.padTo4096();
+    const long bare = static_cast<long>(layout.bytes.size());
+    const std::string fieldName(300, 'f');
+    layout.bytes += le32(magic) + le32(300) + le64(4) + fieldName + "abcd";
+    auto device = memoryDevice(layout.bytes);
+    ASSERT_TRUE(device->open(Zan::IoDevice::Read, 0, nullptr));
+    for (const auto& [name, pos] : chunks) {
+        SCOPED_TRACE(name.size());
+        std::string read;
+        const auto data = device->readChunk(pos, &read);
+        EXPECT_EQ(read, name);
+        EXPECT_EQ(std::string(data.begin(), data.end()), "data of " + std::to_string(name.size()));
+        char buffer[64] = {};
+        EXPECT_EQ(device->readChunk(pos, nullptr, buffer, sizeof buffer), data.size());
+        EXPECT_EQ(std::string(buffer), "data of " + std::to_string(name.size()));
+    }
+    std::string read;
+    const auto data = device->readChunk(bare, &read);
+    EXPECT_EQ(read, fieldName);
+    EXPECT_EQ(std::string(data.begin(), data.end()), "abcd");
+}
+
+TEST(ChunkedLayout, ChunksLoadIntoTheCallersBuffers) {
+    auto device = memoryDevice();
+    ASSERT_TRUE(device->open(Zan::IoDevice::Write | Zan::IoDevice::Update, 3, nullptr));
+    const std::string text = "text info", attributes(5000, 'a');
+    device->storeChunk("ImageTextInfoLV!", text.data(), text.size());
+    device->storeChunk("ImageAttributesLV!", attributes.data(), attributes.size());
+
+    Zan::ByteVector data(10, 'x');
+    ASSERT_TRUE(device->loadChunk("ImageAttributesLV!", data));
+    EXPECT_EQ(std::string(data.begin(), data.end()), attributes);
+    const char* const reused = data.data();
+    ASSERT_TRUE(device->loadChunk("ImageTextInfoLV!", data));
+    EXPECT_EQ(std::string(data.begin(), data.end()), text);
+    EXPECT_EQ(data.data(), reused) << "a smaller chunk fits in the vector's storage";
+    EXPECT_FALSE(device->loadChunk("NoSuchChunk!", data));
+    EXPECT_TRUE(data.empty());
+
+    char buffer[16] = {};
+    EXPECT_EQ(device->readChunkData("ImageTextInfoLV!", buffer, sizeof buffer), text.size());
+    EXPECT_EQ(std::string(buffer), text);
+    EXPECT_EQ(device->readChunkData("ImageAttributesLV!", buffer, 4), 4u);
+    EXPECT_EQ(std::string(buffer, 4), "aaaa");
+    EXPECT_EQ(device->readChunkData("NoSuchChunk!", buffer, sizeof buffer), 0u);
+}
+
+TEST(ChunkedLayout, ChunksWrittenAfterALookupAreFound) {
+    // The device remembers the byte device's size between lookups; its own writes and writes through
+    // device() must not leave it behind.
+    auto device = memoryDevice();
+    ASSERT_TRUE(device->open(Zan::IoDevice::Write | Zan::IoDevice::Update, 3, nullptr));
+    device->storeChunk("First!", "1", 1);
+    EXPECT_EQ(device->loadChunk("First!").size(), 1u);
+    device->storeChunk("Second!", "22", 2);
+    EXPECT_EQ(device->loadChunk("Second!").size(), 2u);
+
+    const long pos = device->newChunk();
+    EXPECT_EQ(device->loadChunk("First!").size(), 1u);
+    Layout raw;
+    const std::string third = "333";
+    raw.chunk("Third!", third);
+    Zan::IoDevice* bytes = device->device();
+    bytes->seek(pos, Zan::IoDevice::Begin);
+    ASSERT_EQ(bytes->writeData(raw.bytes.data(), raw.bytes.size()), raw.bytes.size());
+    device->setChunkIntoMap("Third!", pos, 3);
+    const auto loaded = device->loadChunk("Third!");
+    EXPECT_EQ(std::string(loaded.begin(), loaded.end()), third);
+}

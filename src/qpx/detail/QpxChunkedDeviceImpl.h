@@ -47,6 +47,8 @@ public:
     unsigned long readChunk(long pos, std::string* name, void* buffer, unsigned long maxSize);
     ByteVector readChunk(long pos, std::string* name);
     ByteVector loadChunk(const std::string& name);
+    bool loadChunk(const std::string& name, ByteVector& data);
+    unsigned long readChunkData(const std::string& name, void* buffer, unsigned long maxSize);
     bool hasChunkInMap(const std::string& name, long* pos, long* size);
     long chunkDataOffset(const std::string& name);
     void* mapChunkData(const std::string& name, unsigned long* size);
@@ -70,11 +72,21 @@ public:
     // The map in memory is the file's own: loaded from it, or begun empty with a file this device
     // created. Only such a map may be stored on close, or it would hide the chunks the file lists.
     bool chunkMapOwned = false;
+    // The byte device's size as this device last saw it, -1 when unknown: every chunk lookup checks
+    // against it, and only writes (this device's own, or any made through device()) change it.
+    long knownSize = -1;
 
 private:
     enum class HeaderState { Invalid, PastEnd, Valid };
+    long deviceSize();
     HeaderState readHeader(long pos, ChunkHeader& header);
-    void readName(const ChunkHeader& header, std::string* name);
+    // Reads the name field of the chunk at pos into name, or skips it when name is null; the device then
+    // stands at the data offset.
+    void readName(long pos, const ChunkHeader& header, std::string* name);
+    // Header and name of the chunk at pos, the device left at its data: false for an invalid header (name
+    // cleared), "error reading chunk header" for one that runs past the end.
+    bool enterChunk(long pos, std::string* name, ChunkHeader& header);
+    bool readChunkInto(long pos, std::string* name, ByteVector& data);
     // Header and name of the chunk that the named map entry points at; throws when it is unreadable.
     ChunkHeader namedChunkHeader(const SVkChunkMapItem& item);
     int checkSignature();
