@@ -16,9 +16,17 @@ namespace Zan {
 
 namespace {
 
-[[noreturn]] void throwErrno(const char* what) {
-    const int error = errno != 0 ? errno : EIO;
-    throw std::system_error(error, std::generic_category(), what);
+[[noreturn]] void throwErrno(const std::string& what, int error = errno) {
+    throw std::system_error(error != 0 ? error : EIO, std::generic_category(), what);
+}
+
+// The file a message speaks of, quoted; a name that has no UTF-8 form is not spelled out.
+std::string quoted(const std::wstring& name) {
+    try {
+        return "\"" + StringConversions::wstring_to_utf8(name) + "\"";
+    } catch (const std::range_error&) {
+        return "a file whose name is not valid text";
+    }
 }
 
 } // namespace
@@ -47,12 +55,10 @@ public:
         const bool flushed = std::fflush(s) == 0;
         const int flushError = errno;
         const bool closed = std::fclose(s) == 0;
-        if (!flushed) {
-            errno = flushError;
-            throwErrno("IoFileDevice::close: flush failed");
-        }
+        if (!flushed)
+            throwErrno("IoFileDevice::close: flush failed for " + quoted(name), flushError);
         if (!closed)
-            throwErrno("IoFileDevice::close: close failed");
+            throwErrno("IoFileDevice::close: close failed for " + quoted(name));
     }
 
     bool open(OpenMode m) override {
@@ -102,8 +108,19 @@ public:
     // Inserts the positioning call that stdio requires when the transfer direction changes.
     void turn(Last next) {
         if (last != Last::None && last != next && ::fseeko(stream, 0, SEEK_CUR) != 0)
-            throwErrno("IoFileDevice: seek failed");
+            throwErrno("IoFileDevice: seek failed in " + quoted(name));
         last = next;
+    }
+
+    // Throws the error of a transfer of n bytes that stopped after count of them.
+    [[noreturn]] void throwTransferError(const char* operation, unsigned long n, std::size_t count) const {
+        const int error = errno;
+        const off_t after = ::ftello(stream);
+        const std::string at = after >= 0 ? "at offset " + std::to_string(after - static_cast<off_t>(count))
+                                          : "at an unknown offset";
+        throwErrno(std::string("IoFileDevice::") + operation + ": " + std::to_string(n) + " bytes " + at +
+                       " of " + quoted(name) + " (" + std::to_string(count) + " done)",
+                   error);
     }
 
     std::wstring name;
@@ -192,7 +209,11 @@ long IoFileDevice::pos() const {
 void IoFileDevice::seek(long offset, Origin origin) {
     FILE* s = d()->openStream("device is not open");
     if (::fseeko(s, offset, origin) != 0)
-        throwErrno("IoFileDevice::seek");
+        throwErrno("IoFileDevice::seek: to offset " + std::to_string(offset) + " from " +
+                   (origin == Begin     ? "the beginning"
+                    : origin == Current ? "the position"
+                                        : "the end") +
+                   " of " + quoted(d()->name));
     d()->last = Impl::Last::None;
 }
 
@@ -215,7 +236,7 @@ unsigned long IoFileDevice::readData(void* buffer, unsigned long n) {
     impl->turn(Impl::Last::Read);
     const std::size_t count = std::fread(buffer, 1, n, impl->stream);
     if (count < n && std::ferror(impl->stream))
-        throwErrno("IoFileDevice::readData");
+        impl->throwTransferError("readData", n, count);
     return count;
 }
 
@@ -226,7 +247,7 @@ unsigned long IoFileDevice::writeData(const void* buffer, unsigned long n) {
     impl->turn(Impl::Last::Write);
     const std::size_t count = std::fwrite(buffer, 1, n, impl->stream);
     if (count < n && std::ferror(impl->stream))
-        throwErrno("IoFileDevice::writeData");
+        impl->throwTransferError("writeData", n, count);
     return count;
 }
 

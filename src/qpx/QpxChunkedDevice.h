@@ -25,7 +25,8 @@ namespace Zan {
 class ZAN_EXPORT QpxFileDevice::ChunkedDevice {
 public:
     class Impl;
-    // 0x1 loads the chunk map on open (not when truncating), 0x2 stores it on close when writable.
+    // IoImageFileDevice::LoadChunkMap loads the chunk map on open (not when truncating),
+    // IoImageFileDevice::StoreChunkMap stores it on close when writable.
     using OpenOptions = IoImageFileDevice::OpenOptions;
 
     // Takes the byte device, not yet opened.
@@ -52,11 +53,11 @@ public:
     void setVersion(const std::array<int, 2>& version);
 
     // Opens the byte device in mode. With truncation writes the signature chunk, else checks it and,
-    // with option 0x1, loads the chunk map. On failure returns false and stores through err (when not
-    // null) 100 (oldest format), 102 (bad signature), 103 (signature not written) or -200 (chunk map
-    // unreadable; the byte device then stays open); a byte device that does not open leaves err alone.
+    // with LoadChunkMap, loads the chunk map. On failure returns false and stores through err (when not
+    // null) QpxFileDevice::OldestFormat, BadSignature, SignatureNotWritten or ChunkMapUnreadable (the byte
+    // device then stays open); a byte device that does not open leaves err alone.
     bool open(IoDevice::OpenMode mode, OpenOptions options, int* err);
-    // With option 0x2 on a writable device whose map was loaded, or whose file this device created,
+    // With StoreChunkMap on a writable device whose map was loaded, or whose file this device created,
     // appends the chunk map; then closes the byte device. A failure is thrown after the byte device
     // has been closed.
     void close();

@@ -218,17 +218,17 @@ int Impl::checkSignature() {
     if (got < sizeof chunk || loadLE32(chunk) != chunkMagic)
         return got >= sizeof oldestFormatBox &&
                        std::memcmp(chunk, oldestFormatBox, sizeof oldestFormatBox) == 0
-                   ? 100
-                   : 102;
+                   ? QpxFileDevice::OldestFormat
+                   : QpxFileDevice::BadSignature;
     if (loadLE32(chunk + 4) != 32 || loadLE64(chunk + 8) != 64 ||
         std::memcmp(chunk + headerSize, fileSignature.data(), fileSignature.size()) != 0)
-        return 102;
+        return QpxFileDevice::BadSignature;
     const char* text = reinterpret_cast<const char*>(chunk + 48);
     std::array<int, 2> fileVersion{};
     if (!parseVersion(std::string(text, strnlen(text, 64)), fileVersion))
-        return 102;
+        return QpxFileDevice::BadSignature;
     version = fileVersion;
-    return version[0] < 1 ? 102 : 0;
+    return version[0] < 1 ? QpxFileDevice::BadSignature : QpxFileDevice::OpenSucceeded;
 }
 
 bool Impl::open(IoDevice::OpenMode mode, OpenOptions openOptions, int* err) {
@@ -238,7 +238,7 @@ bool Impl::open(IoDevice::OpenMode mode, OpenOptions openOptions, int* err) {
     options = static_cast<int>(openOptions);
     chunkMapOwned = false;
     const bool truncated = (mode & IoDevice::Write) != 0;
-    int code = 0;
+    int code = QpxFileDevice::OpenSucceeded;
     try {
         if (truncated) {
             // A new file: whatever the map held belongs to another file.
@@ -248,7 +248,7 @@ bool Impl::open(IoDevice::OpenMode mode, OpenOptions openOptions, int* err) {
                 writeSignature();
                 chunkMapOwned = true;
             } catch (const std::runtime_error&) {
-                code = 103;
+                code = QpxFileDevice::SignatureNotWritten;
             }
         } else {
             if (isReadible())
@@ -262,7 +262,7 @@ bool Impl::open(IoDevice::OpenMode mode, OpenOptions openOptions, int* err) {
         }
         throw;
     }
-    if (code != 0) {
+    if (code != QpxFileDevice::OpenSucceeded) {
         try {
             device->close();
         } catch (...) {
@@ -273,9 +273,9 @@ bool Impl::open(IoDevice::OpenMode mode, OpenOptions openOptions, int* err) {
         return false;
     }
     bool result = true;
-    if (!truncated && (options & 0x1) != 0 && !loadChunkMap()) {
+    if (!truncated && (options & IoImageFileDevice::LoadChunkMap) != 0 && !loadChunkMap()) {
         result = false;
-        code = -200;
+        code = QpxFileDevice::ChunkMapUnreadable;
     }
     if (err)
         *err = code;
@@ -286,7 +286,7 @@ void Impl::close() {
     if (!device)
         return;
     std::exception_ptr failure;
-    if (isWritable() && (options & 0x2) != 0 && chunkMapOwned) {
+    if (isWritable() && (options & IoImageFileDevice::StoreChunkMap) != 0 && chunkMapOwned) {
         try {
             if (!storeChunkMap())
                 throwNotWritten();

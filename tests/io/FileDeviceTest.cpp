@@ -92,6 +92,38 @@ TEST(FileDevice, CloseReportsAFailedFlush) {
     EXPECT_FALSE(device.isOpen()) << "closed all the same";
 }
 
+TEST(FileDevice, FailedTransfersNameTheFileTheOffsetAndTheByteCount) {
+    // A directory opens as a stream but cannot be read; /dev/full takes no bytes.
+    const auto messageOf = [](auto&& transfer) -> std::string {
+        try {
+            transfer();
+        } catch (const std::system_error& e) {
+            return e.what();
+        }
+        return "no error";
+    };
+    ZanTest::TempDir dir;
+    IoFileDevice directory(dir.path().string());
+    ASSERT_TRUE(directory.open(IoDevice::Read));
+    {
+        char byte[16];
+        EXPECT_EQ(messageOf([&] { directory.readData(byte, sizeof byte); }),
+                  "IoFileDevice::readData: 16 bytes at offset 0 of \"" + dir.path().string() +
+                      "\" (0 done): " + std::generic_category().message(EISDIR));
+    }
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full";
+    IoFileDevice full(std::string("/dev/full"));
+    ASSERT_TRUE(full.open(IoDevice::Write));
+    const std::string block(1 << 20, 'b'); // larger than the stream's buffer: written at once
+    EXPECT_EQ(messageOf([&] { full.writeData(block.data(), block.size()); }),
+              "IoFileDevice::writeData: 1048576 bytes at offset 0 of \"/dev/full\" (0 done): " +
+                  std::generic_category().message(ENOSPC));
+    full.writeData("x", 1);
+    EXPECT_EQ(messageOf([&] { full.close(); }).find("IoFileDevice::close: flush failed for \"/dev/full\""),
+              0u);
+}
+
 TEST(FileDevice, DestructorStaysSilentOnAFailedFlush) {
     if (access("/dev/full", W_OK) != 0)
         GTEST_SKIP() << "no /dev/full";
