@@ -3,10 +3,14 @@
 // run. The counter "vs_pread" is the method's time over pread's; the goal is at most 1.1.
 // BM_LoadSmallChunk loads a 200-byte metadata chunk by name, as a frame device does for every frame, into a
 // new vector or (IntoVector) into the caller's; BM_PreadSmallChunk is the floor, a pread of the same bytes.
+// BM_FrameRows reads a 2048 x 2048 16-bit frame of the chunk by positioned reads, one per row (0) or in
+// runs of contiguous rows (1), as a frame device that does not map does; vs_pread as above.
 
 #include <io/IoFileDevice.h>
 #include <io/IoMapping.h>
 #include <qpx/QpxChunkedDevice.h>
+
+#include <support/ImageDataTestDevices.h>
 
 #include <benchmark/benchmark.h>
 
@@ -65,12 +69,12 @@ double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-double preadOnce(int fd) {
+double preadOnce(int fd, unsigned long bytes) {
     Fixture& f = fixture();
     const auto start = Clock::now();
     unsigned long done = 0;
-    while (done < chunkSize) {
-        const ssize_t n = ::pread(fd, f.buffer + done, chunkSize - done, f.offset + static_cast<long>(done));
+    while (done < bytes) {
+        const ssize_t n = ::pread(fd, f.buffer + done, bytes - done, f.offset + static_cast<long>(done));
         if (n <= 0)
             throw std::runtime_error("pread failed");
         done += static_cast<unsigned long>(n);
@@ -80,7 +84,7 @@ double preadOnce(int fd) {
 }
 
 template <typename Method>
-void compareWithPread(benchmark::State& state, Method&& method) {
+void compareWithPread(benchmark::State& state, unsigned long bytes, Method&& method) {
     Fixture& f = fixture();
     Chunked device(std::make_unique<Zan::IoFileDevice>(f.path.string()));
     if (!device.open(Zan::IoDevice::Read, 1, nullptr))
@@ -92,16 +96,16 @@ void compareWithPread(benchmark::State& state, Method&& method) {
         method(device);
         const double t = seconds(Clock::now() - start);
         methodTime += t;
-        preadTime += preadOnce(fd);
+        preadTime += preadOnce(fd, bytes);
         state.SetIterationTime(t);
     }
     ::close(fd);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * chunkSize));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
     state.counters["vs_pread"] = methodTime / preadTime;
 }
 
 void BM_ReadChunkData(benchmark::State& state) {
-    compareWithPread(state, [](Chunked& device) {
+    compareWithPread(state, chunkSize, [](Chunked& device) {
         Fixture& f = fixture();
         if (device.readChunkData(f.offset, f.buffer, chunkSize) != chunkSize)
             throw std::runtime_error("short read");
@@ -110,7 +114,7 @@ void BM_ReadChunkData(benchmark::State& state) {
 }
 
 void BM_MapChunkData(benchmark::State& state) {
-    compareWithPread(state, [](Chunked& device) {
+    compareWithPread(state, chunkSize, [](Chunked& device) {
         Fixture& f = fixture();
         unsigned long size = 0;
         const Zan::IoMapping mapped(*device.device(), device.mapChunkData(chunkName, &size));
@@ -197,8 +201,37 @@ void BM_PreadSmallChunk(benchmark::State& state) {
     ::close(fd);
 }
 
+// A frame device's view of the helper that reads runs of rows.
+class RowRunReader : public ZanTest::TestImageDevice {
+public:
+    RowRunReader() : TestImageDevice({"frame", 1, 1, 8, 8, 1, 1}, {}) {}
+    using IoImageDataDevice::readRowRuns;
+};
+
+void BM_FrameRows(benchmark::State& state) {
+    constexpr long rowBytes = 2048 * 2, rows = 2048;
+    static_assert(rowBytes * rows <= static_cast<long>(chunkSize));
+    const bool runs = state.range(0) != 0;
+    RowRunReader reader;
+    compareWithPread(state, rowBytes * rows, [&](Chunked& device) {
+        Fixture& f = fixture();
+        auto readAt = [&](long offset, void* buffer, unsigned long count) {
+            return device.readChunkData(offset, buffer, count);
+        };
+        if (runs) {
+            reader.readRowRuns(readAt, f.offset, rowBytes, f.buffer, rowBytes, rowBytes, rows, "short read");
+        } else {
+            for (long r = 0; r < rows; ++r)
+                if (readAt(f.offset + r * rowBytes, f.buffer + r * rowBytes, rowBytes) != rowBytes)
+                    throw std::runtime_error("short read");
+        }
+        benchmark::DoNotOptimize(f.buffer);
+    });
+}
+
 } // namespace
 
+BENCHMARK(BM_FrameRows)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadSmallChunk);
 BENCHMARK(BM_LoadSmallChunkIntoVector);
 BENCHMARK(BM_PreadSmallChunk);
