@@ -134,4 +134,28 @@ inline json globalDocument() {
               {"cameraTransformationMatrix", {1.0, 0.0, 0.0, 1.0}}}}};
 }
 
+// A confocal GFP plane seen through sample 0, whose stage axes are in use.
+inline json gfpPlane() {
+    return {{"uiCompCount_u32", 1},
+            {"uiSampleIndex_u32", 0},
+            {"sDescription_str", "GFP"},
+            {"uiColor_u32", 65280},
+            {"dPinholeDiameter_dbl", 30.0},
+            {"uiModalityMask_u64", 0x201},
+            {"pFluorescentProbe_dic", probe(spectrum({{488, 4}}), spectrum({{500, 2}, {550, 3}}))}};
+}
+
+inline json gfpRaw() {
+    return rawDocument(pictureMetadata({gfpPlane()}, {sample({0.0, 1.0, -1.0, 0.0})}));
+}
+
+// One colour plane of a transmitted-light camera, without sample settings of its own.
+inline json brightfieldRaw() {
+    const json plane = {{"uiCompCount_u32", 3},
+                        {"sDescription_str", "Brightfield"},
+                        {"uiColor_u32", 16777215},
+                        {"eModality_u32", 1u}};
+    return rawDocument(pictureMetadata({plane}, {}), 3);
+}
+
 } // namespace channel_docs
