@@ -158,4 +158,37 @@ inline json brightfieldRaw() {
     return rawDocument(pictureMetadata({plane}, {}), 3);
 }
 
+// Every modality name, in the order in which a mask's names are listed.
+inline const json& allModalityNames() {
+    static const json names = {"fluorescence",
+                               "brightfield",
+                               "phaseContrast",
+                               "diContrast",
+                               "camera",
+                               "laserScanConfocal",
+                               "spinningDiskConfocal",
+                               "sweptFieldConfocalSlit",
+                               "sweptFieldConfocalPinhole",
+                               "multiphoton",
+                               "spectral",
+                               "vaasIF",
+                               "vaasNF",
+                               "dsdConfocal",
+                               "RCM",
+                               "VCS",
+                               "sora",
+                               "liveSR",
+                               "SIM",
+                               "aux",
+                               "TIRF",
+                               "pmt",
+                               "iSIM",
+                               "transmitDetector",
+                               "nonDescannedDetector",
+                               "virtualFilter",
+                               "gaasp",
+                               "remainder"};
+    return names;
+}
+
 } // namespace channel_docs
