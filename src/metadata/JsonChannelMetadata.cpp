@@ -15,6 +15,7 @@ namespace JsonMetadata {
 namespace {
 
 using detail::member;
+const auto key = detail::keyPointer;
 
 const json::json_pointer kVoxelsX{"/voxelCount/0"};
 const json::json_pointer kVoxelsY{"/voxelCount/1"};
@@ -25,10 +26,6 @@ const json::json_pointer kCalibratedY{"/axesCalibrated/1"};
 const json::json_pointer kXYUse{"/pDeviceSetting_dic/m_iXYUse0_i32"};
 const json::json_pointer kXOrientation{"/pDeviceSetting_dic/m_iXOrientation0_i32"};
 const json::json_pointer kYOrientation{"/pDeviceSetting_dic/m_iYOrientation0_i32"};
-
-json::json_pointer key(const char* name) {
-    return json::json_pointer(std::string("/") + name);
-}
 
 // Bytes of a Base64 text member, as the raw-metadata document stores byte arrays.
 std::vector<unsigned char> base64Bytes(const json& text) {

@@ -21,6 +21,11 @@ inline const json* member(const json& o, const std::string& key) {
     return it == o.end() ? nullptr : &*it;
 }
 
+// The pointer to the member key of an object.
+inline json::json_pointer keyPointer(const std::string& key) {
+    return json::json_pointer("/" + key);
+}
+
 // What ptr names inside the object o, or null when it does not resolve; type error 306 when o is not an
 // object.
 inline const json* resolve(const json& o, const json::json_pointer& ptr) {
