@@ -45,7 +45,9 @@ ZAN_EXPORT json globalMetadata(const json& raw, const json& experiment, const js
 // "time" (from relativeTimeMs when it is finite, else the global time) and "position" (the global stage
 // position moved by the frame's multi-point and Z-stack coordinates). coordinates is the frame's entry of
 // the frame table. A coordinate, loop or point that the documents do not hold leaves the position as it
-// was. A non-empty jsonPointer selects a part of the document (a missing member gives null).
+// was. A non-empty jsonPointer selects a part of the document: a member or element that the document
+// lacks gives null (the document is not grown to reach it); tokens that cannot address anything raise the
+// JSON library's parse and out-of-range errors, as its pointer access does.
 ZAN_EXPORT json frameMetadata(const json& global, const json& channelMetadata, const json& experiment,
                               double relativeTimeMs, const std::vector<std::uint32_t>& coordinates,
                               const std::string& jsonPointer);

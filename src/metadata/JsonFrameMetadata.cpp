@@ -1,8 +1,13 @@
 #include <metadata/JsonBridge.h>
 #include <metadata/detail/CheckedReads.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
 
 namespace Zan {
 namespace JsonMetadata {
@@ -108,6 +113,70 @@ std::optional<json> checkedCopy(const json& doc, const char* key, const char* wh
     return *it;
 }
 
+// Parses an array index as the JSON library's pointer access does, raising its errors.
+std::size_t arrayIndex(const std::string& token) {
+    if (token.size() > 1 && token[0] == '0')
+        throw json::parse_error::create(106, 0, "array index '" + token + "' must not begin with '0'",
+                                        nullptr);
+    if (token.size() > 1 && !(token[0] >= '1' && token[0] <= '9'))
+        throw json::parse_error::create(109, 0, "array index '" + token + "' is not a number", nullptr);
+    std::uint64_t index = 0;
+    const char* end = token.data() + token.size();
+    const auto [ptr, ec] = std::from_chars(token.data(), end, index);
+    if (token.empty() || ec != std::errc() || ptr != end)
+        throw json::out_of_range::create(404, "unresolved reference token '" + token + "'", nullptr);
+    return static_cast<std::size_t>(index);
+}
+
+std::vector<std::string> pointerTokens(const json::json_pointer& ptr) {
+    std::vector<std::string> tokens;
+    const std::string text = ptr.to_string();
+    std::size_t start = 1;
+    while (start <= text.size()) {
+        const std::size_t slash = std::min(text.find('/', start), text.size());
+        std::string token = text.substr(start, slash - start);
+        for (std::size_t p = 0; (p = token.find('~', p)) != std::string::npos; ++p)
+            token.replace(p, 2, token[p + 1] == '1' ? "/" : "~");
+        tokens.push_back(std::move(token));
+        start = slash + 1;
+    }
+    return tokens;
+}
+
+// The value at pointer in doc, as the library's unchecked access on a modifiable document gives it: a
+// missing member or element is null, and the library's errors for tokens that no access could resolve.
+// Resolved without that access, which would first grow an array to whatever index the pointer names.
+json valueAt(const json& doc, const std::string& pointer) {
+    const json::json_pointer ptr(pointer);
+    const json* node = &doc;
+    for (const std::string& token : pointerTokens(ptr)) {
+        if (node && node->is_null())
+            node = nullptr;
+        if (!node) {
+            // The access would have created a container here: an array for a numeric token, else an object.
+            const bool numeric =
+                std::all_of(token.begin(), token.end(), [](char c) { return c >= '0' && c <= '9'; });
+            if (numeric)
+                (void)arrayIndex(token);
+            continue;
+        }
+        if (node->is_object()) {
+            const auto it = node->find(token);
+            node = it == node->end() ? nullptr : &*it;
+        } else if (node->is_array()) {
+            if (token == "-") {
+                node = nullptr;
+                continue;
+            }
+            const std::size_t index = arrayIndex(token);
+            node = index < node->size() ? &(*node)[index] : nullptr;
+        } else {
+            throw json::out_of_range::create(404, "unresolved reference token '" + token + "'", node);
+        }
+    }
+    return node ? *node : json();
+}
+
 } // namespace
 
 json frameMetadata(const json& global, const json& channelMetadata, const json& experiment,
@@ -155,7 +224,7 @@ json frameMetadata(const json& global, const json& channelMetadata, const json& 
 
     if (jsonPointer.empty())
         return result;
-    return result[json::json_pointer(jsonPointer)];
+    return valueAt(result, jsonPointer);
 }
 
 } // namespace JsonMetadata

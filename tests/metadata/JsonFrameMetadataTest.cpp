@@ -138,6 +138,29 @@ TEST(FrameMetadata, ThroughJsonPointers) {
                  json::out_of_range);
     EXPECT_THROW(frameMetadata(global(), channels(), loops(), 1000.0, {0, 2}, "channels"), json::parse_error);
 
+    // Resolved as the library's access on a modifiable document resolves it, error for error.
+    const auto outcome = [](const std::function<json()>& f) {
+        try {
+            return f().dump();
+        } catch (const json::exception& e) {
+            return std::string(e.what());
+        }
+    };
+    for (const char* pointer :
+         {"/channels/1/name", "/channels/-", "/channels/01", "/channels/x", "/channels/12x",
+          "/channels/0/name/a", "/missing/01", "/missing/0/x", "/missing/-/a", "/missing/", "/a~1b/c~0d",
+          "/contents/channelCount/0", "/channels/99999999999999999999999", "/"}) {
+        SCOPED_TRACE(pointer);
+        json copy = whole;
+        EXPECT_EQ(outcome([&] {
+                      return frameMetadata(global(), channels(), loops(), 1000.0, {0, 2}, pointer);
+                  }),
+                  outcome([&] { return copy[json::json_pointer(pointer)]; }));
+    }
+    // An element far beyond the end is null, without growing the document to it on the way.
+    EXPECT_EQ(frameMetadata(global(), channels(), loops(), 1000.0, {0, 2}, "/channels/4000000000/time"),
+              json());
+
     // Nothing to report: null, whatever the pointer asks for.
     EXPECT_EQ(frameMetadata(global(), json::object(), loops(), 1000.0, {0, 2}, ""), json());
     EXPECT_EQ(frameMetadata(global(), json(), loops(), 1000.0, {0, 2}, "/channels"), json());
