@@ -58,6 +58,7 @@ TEST(FrameMetadata, TimeOfTheFrame) {
         const json untimed = frameMetadata(global(), channels(), loops(), t, {0, 2}, "");
         for (const json& channel : untimed["channels"])
             EXPECT_EQ(channel["time"], global()["time"]) << t;
+        EXPECT_EQ(frameMetadata(global(), channels(), loops(), t, {0, 2}, "/channels/1/time"), global()["time"]);
     }
 }
 
