@@ -96,14 +96,38 @@ public:
 
     // ======== Frame metadata records ========
 
-
+    // Acquisition time of one channel of a frame.
+    struct FrameTime {
+        double relativeTimeMs = 0.0;          // since the start of the acquisition
+        double absoluteJulianDayNumber = 0.0; // Julian day number with fraction
+        std::int32_t timerSourceHardware = 0; // 1: from the hardware timer ("NIDAQ" in JSON)
+    };
+    // Stage position of one channel of a frame.
+    struct FramePosition {
+        std::array<double, 3> stagePositionUm{0.0, 0.0, 0.0}; // x, y, z in micrometres
+    };
+    struct ChannelFrameMetadata {
+        FrameTime time;
+        FramePosition position;
+    };
+    // The frame metadata document: one entry per channel, in channel order.
+    struct FrameMetadata {
+        std::vector<ChannelFrameMetadata> channels;
+    };
 
     // ======== end of frame metadata records ========
 
 
     // ======== Experiment loop record ========
 
-
+    // One loop of the experiment document; the experiment is a vector of them, outermost first. Loop types
+    // without a code of their own ("XYDiscrLoop", "CustomLoop", ...) read as UnknownLoop.
+    struct ExperimentLoop {
+        ExperimentLoopType type = UnknownLoop;
+        std::int32_t count = 0;
+        std::int32_t nestingLevel = 0;
+        nlohmann::json parameters; // type-specific, carried unchanged; null in a new record
+    };
 
     // ======== end of experiment loop record ========
 
@@ -158,10 +182,46 @@ struct ZAN_EXPORT adl_serializer<Zan::IoImageFile::Metadata> {
 
 // ---- frame metadata codecs
 
-
+// Readers update the record they are given: an absent key leaves a field, except the time and position
+// readers, whose absent keys read as 0. Errors of the JSON library pass to the caller.
+template <>
+struct ZAN_EXPORT adl_serializer<Zan::IoImageFile::FrameTime> {
+    static void from_json(const json& j, Zan::IoImageFile::FrameTime& r);
+    static void to_json(json& j, const Zan::IoImageFile::FrameTime& r);
+};
+template <>
+struct ZAN_EXPORT adl_serializer<Zan::IoImageFile::FramePosition> {
+    static void from_json(const json& j, Zan::IoImageFile::FramePosition& r);
+    static void to_json(json& j, const Zan::IoImageFile::FramePosition& r);
+};
+template <>
+struct ZAN_EXPORT adl_serializer<Zan::IoImageFile::ChannelFrameMetadata> {
+    static void from_json(const json& j, Zan::IoImageFile::ChannelFrameMetadata& r);
+    static void to_json(json& j, const Zan::IoImageFile::ChannelFrameMetadata& r);
+};
+// Reading appends the document's channels after those the record holds; anything but an object with a
+// "channels" array leaves the record as it is.
+template <>
+struct ZAN_EXPORT adl_serializer<Zan::IoImageFile::FrameMetadata> {
+    static void from_json(const json& j, Zan::IoImageFile::FrameMetadata& r);
+    static void to_json(json& j, const Zan::IoImageFile::FrameMetadata& r);
+};
 
 // ---- experiment loop codecs
 
-
+// A loop's "parameters" may be any JSON value; one nested deeper than 256 levels is refused with
+// std::runtime_error.
+template <>
+struct ZAN_EXPORT adl_serializer<Zan::IoImageFile::ExperimentLoop> {
+    static void from_json(const json& j, Zan::IoImageFile::ExperimentLoop& r);
+    static void to_json(json& j, const Zan::IoImageFile::ExperimentLoop& r);
+};
+// Reading appends one loop per element of an array; null and an empty object append nothing; any other
+// value raises the JSON library's type error 305.
+template <>
+struct ZAN_EXPORT adl_serializer<std::vector<Zan::IoImageFile::ExperimentLoop>> {
+    static void from_json(const json& j, std::vector<Zan::IoImageFile::ExperimentLoop>& r);
+    static void to_json(json& j, const std::vector<Zan::IoImageFile::ExperimentLoop>& r);
+};
 
 } // namespace nlohmann

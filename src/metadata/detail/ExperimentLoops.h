@@ -1,0 +1,31 @@
+#pragma once
+
+// Steps of Zan::JsonMetadata::experiment, reachable by the devices and tests of the library (not
+// installed).
+
+#include <metadata/JsonBridge.h>
+
+#include <cstdint>
+
+namespace Zan {
+namespace JsonMetadata {
+
+// Appends to loops the loop that one legacy experiment level describes and, depth first, those of its
+// sub-levels. levelDic is the level's dictionary ("eType_u32", "uLoopPars_dic", "uiNextLevelCount_u32",
+// "ppNextLevelEx_dic"); level its nesting level. The walk keeps its own stack, so no depth of the legacy
+// tree can exhaust the thread's stack.
+void loadExperimentLoop(int level, json& loops, const json& levelDic);
+
+// One time-period object {"startMs", "periodMs", "durationMs", "periodDiff"} of a legacy time loop, or
+// null when its "uiCount_u32" is 0; otherwise stores that count through count.
+json readTimePeriod(const json& periodDic, std::uint32_t* count);
+
+// Replaces table with the coordinates of every frame of the experiment document (one empty vector when it
+// holds no loop). Throws std::runtime_error when a loop count is 0 or the product of the counts exceeds
+// maxFrames, before the table is touched. attributes' "sequenceCount" sizes the reservation, never beyond
+// the product.
+void buildFrameTable(const json& experiment, const json& attributes, FrameTable& table,
+                     std::uint64_t maxFrames = maxFrameTableFrames);
+
+} // namespace JsonMetadata
+} // namespace Zan
