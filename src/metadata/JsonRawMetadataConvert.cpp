@@ -212,7 +212,9 @@ void requireLevels(const json& in, int limit, const char* operation) {
 }
 
 CVkByteArray byteArrayOf(const json& text) {
-    const std::vector<unsigned char> bytes = decodeBase64(text);
+    // A variant tree gives an empty byte array a null value: it writes back as an empty byte array.
+    const std::vector<unsigned char> bytes =
+        text.is_null() ? std::vector<unsigned char>() : decodeBase64(text);
     return CVkByteArray(bytes.data(), static_cast<unsigned long>(bytes.size()), 1024);
 }
 
