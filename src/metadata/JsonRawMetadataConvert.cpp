@@ -54,59 +54,56 @@ std::string utf8(const CVkStringW& text) {
     return text.GetUtf8();
 }
 
+// The JSON form of one item: its suffix and its value.
+void setForm(json& value, std::string& suffix, const char* itemSuffix, json itemValue) {
+    suffix = itemSuffix;
+    value = std::move(itemValue);
+}
+
 // ---- Variant tree to JSON.
 
 void treeToJson(json& value, const CVkVariant& node, std::string& name, std::string& suffix, int depth) {
     name = utf8(node.GetName());
     suffix.clear();
-    if (holds<bool>(node)) {
-        suffix = "bol";
-        value = node.GetBool();
-    } else if (holds<int>(node)) {
-        suffix = "i32";
-        value = static_cast<std::int64_t>(node.GetVk_int32());
-    } else if (holds<unsigned int>(node)) {
-        suffix = "u32";
-        value = static_cast<std::uint64_t>(node.GetVk_uint32());
-    } else if (holds<long>(node)) {
-        suffix = "i64";
-        value = static_cast<std::int64_t>(node.GetVk_int64());
-    } else if (holds<unsigned long>(node)) {
-        suffix = "u64";
-        value = static_cast<std::uint64_t>(node.GetVk_uint64());
-    } else if (holds<double>(node)) {
-        suffix = "dbl";
-        value = node.GetDouble();
-    } else if (holds<CVkStringW>(node)) {
-        suffix = "str";
-        value = utf8(node.GetCVkStringW());
-    } else if (holds<CVkByteArray>(node)) {
-        suffix = "bar";
+    if (holds<bool>(node))
+        return setForm(value, suffix, "bol", node.GetBool());
+    if (holds<int>(node))
+        return setForm(value, suffix, "i32", static_cast<std::int64_t>(node.GetVk_int32()));
+    if (holds<unsigned int>(node))
+        return setForm(value, suffix, "u32", static_cast<std::uint64_t>(node.GetVk_uint32()));
+    if (holds<long>(node))
+        return setForm(value, suffix, "i64", static_cast<std::int64_t>(node.GetVk_int64()));
+    if (holds<unsigned long>(node))
+        return setForm(value, suffix, "u64", static_cast<std::uint64_t>(node.GetVk_uint64()));
+    if (holds<double>(node))
+        return setForm(value, suffix, "dbl", node.GetDouble());
+    if (holds<CVkStringW>(node))
+        return setForm(value, suffix, "str", utf8(node.GetCVkStringW()));
+    if (holds<CVkByteArray>(node)) {
         const CVkByteArray bytes = node.GetCVkByteArray();
-        value = encodeBase64(bytes.GetData(), bytes.GetSize());
-    } else if (node.GetCount() >= 0) {
-        // Trees read from files are capped at this depth; one built deeper in code is refused rather
-        // than walked into the end of the stack.
-        if (depth >= CVkVariant::kMaxNestingDepth)
-            throw std::runtime_error("makeJsonFromCVkVariant: tree nested deeper than " +
-                                     std::to_string(CVkVariant::kMaxNestingDepth) + " levels");
-        json members;
-        std::string memberName, memberSuffix;
-        for (int i = 0; i < node.GetCount(); ++i) {
-            json member;
-            treeToJson(member, node[i], memberName, memberSuffix, depth + 1);
-            if (memberSuffix.empty())
-                continue;
-            if (memberName.empty() || memberName == "no_name")
-                memberName = makeJsonArrayNameFromIndex(i);
-            members[makeJsonItemName(memberName, memberSuffix)] = std::move(member);
-        }
-        if (!members.is_null()) {
-            suffix = "dic";
-            value = std::move(members);
-        }
+        return setForm(value, suffix, "bar", encodeBase64(bytes.GetData(), bytes.GetSize()));
     }
-    // Anything else (no value, a pointer) has no JSON form: the suffix stays empty.
+    // Anything else but a list (no value, a pointer) has no JSON form: the suffix stays empty.
+    if (node.GetCount() < 0)
+        return;
+    // Trees read from files are capped at this depth; one built deeper in code is refused rather than
+    // walked into the end of the stack.
+    if (depth >= CVkVariant::kMaxNestingDepth)
+        throw std::runtime_error("makeJsonFromCVkVariant: tree nested deeper than " +
+                                 std::to_string(CVkVariant::kMaxNestingDepth) + " levels");
+    json members;
+    std::string memberName, memberSuffix;
+    for (int i = 0; i < node.GetCount(); ++i) {
+        json member;
+        treeToJson(member, node[i], memberName, memberSuffix, depth + 1);
+        if (memberSuffix.empty())
+            continue;
+        if (memberName.empty() || memberName == "no_name")
+            memberName = makeJsonArrayNameFromIndex(i);
+        members[makeJsonItemName(memberName, memberSuffix)] = std::move(member);
+    }
+    if (!members.is_null())
+        setForm(value, suffix, "dic", std::move(members));
 }
 
 // ---- Binary reader to JSON.
@@ -116,41 +113,25 @@ void itemToJson(json& value, CVkLiteVariantR& reader, std::string& name, std::st
     suffix.clear();
     switch (reader.GetCurrentType()) {
     case Lite::kBool:
-        suffix = "bol";
-        value = reader.GetCurrentValue(false);
-        return;
+        return setForm(value, suffix, "bol", reader.GetCurrentValue(false));
     case Lite::kInt32:
-        suffix = "i32";
-        value = static_cast<std::int64_t>(reader.GetCurrentValue(0));
-        return;
+        return setForm(value, suffix, "i32", static_cast<std::int64_t>(reader.GetCurrentValue(0)));
     case Lite::kUInt32:
-        suffix = "u32";
-        value = static_cast<std::uint64_t>(reader.GetCurrentValue(0u));
-        return;
+        return setForm(value, suffix, "u32", static_cast<std::uint64_t>(reader.GetCurrentValue(0u)));
     case Lite::kInt64:
-        suffix = "i64";
-        value = static_cast<std::int64_t>(reader.GetCurrentValue(0L));
-        return;
+        return setForm(value, suffix, "i64", static_cast<std::int64_t>(reader.GetCurrentValue(0L)));
     case Lite::kUInt64:
-        suffix = "u64";
-        value = static_cast<std::uint64_t>(reader.GetCurrentValue(0UL));
-        return;
+        return setForm(value, suffix, "u64", static_cast<std::uint64_t>(reader.GetCurrentValue(0UL)));
     case Lite::kDouble:
-        suffix = "dbl";
-        value = reader.GetCurrentValue(0.0);
-        return;
+        return setForm(value, suffix, "dbl", reader.GetCurrentValue(0.0));
     case Lite::kString: {
         CVkStringW text;
-        suffix = "str";
-        value = utf8(reader.GetCurrentValueCVkStringW(text, L""));
-        return;
+        return setForm(value, suffix, "str", utf8(reader.GetCurrentValueCVkStringW(text, L"")));
     }
     case Lite::kBytes: {
         CVkByteArray bytes;
-        if (reader.GetCurrentValue(bytes) == 0 && bytes.GetSize() != 0) {
-            suffix = "bar";
-            value = encodeBase64(bytes.GetData(), bytes.GetSize());
-        }
+        if (reader.GetCurrentValue(bytes) == 0 && bytes.GetSize() != 0)
+            setForm(value, suffix, "bar", encodeBase64(bytes.GetData(), bytes.GetSize()));
         return;
     }
     case Lite::kLevelOld: // an old-form root converts on entry
@@ -177,10 +158,8 @@ void itemToJson(json& value, CVkLiteVariantR& reader, std::string& name, std::st
         if (reader.NextValue() != 0)
             break;
     }
-    if (!members.is_null()) {
-        suffix = "dic";
-        value = std::move(members);
-    }
+    if (!members.is_null())
+        setForm(value, suffix, "dic", std::move(members));
     reader.LevelEnd();
 }
 
@@ -245,47 +224,50 @@ CVkVariant variantOf(Kind kind, const json& value) {
     return CVkVariant();
 }
 
-void jsonToTree(CVkVariant& out, const json& in) {
+// The walk both JSON-to-legacy converters share: level(name, members) for each object or array member,
+// value(name, variant) for each other member whose suffix names a kind; members of other suffixes are
+// skipped. Keys are split at their last "_"; iterating a value that is not an object raises the
+// library's invalid-iterator error 207 at key().
+template <class Level, class Value>
+void forEachMember(const json& in, Level&& level, Value&& value) {
     if (in.is_null())
         return;
     for (auto it = in.begin(); it != in.end(); ++it) {
         std::string suffix;
-        const std::string name = makeVariantItemName(it.key(), suffix);
-        const CVkStringW wideName(name.c_str());
-        if (it->is_object() || it->is_array()) {
-            CVkVariant child;
-            child.EnableTypeChange(true);
-            jsonToTree(child, *it);
-            out.SetOrAppend(wideName, child);
-            continue;
-        }
-        const Kind kind = kindOfSuffix(suffix);
-        if (kind == Kind::None)
-            continue;
-        CVkVariant child = variantOf(kind, *it);
-        // The member replaced by a later key of the same name may be of another kind.
-        child.EnableTypeChange(true);
-        out.SetOrAppend(wideName, child);
+        const CVkStringW name(makeVariantItemName(it.key(), suffix).c_str());
+        if (it->is_object() || it->is_array())
+            level(name, *it);
+        else if (const Kind kind = kindOfSuffix(suffix); kind != Kind::None)
+            value(name, variantOf(kind, *it));
     }
 }
 
+void jsonToTree(CVkVariant& out, const json& in) {
+    // Members are built with type change on: a later key of the same name may replace a member by one
+    // of another kind.
+    forEachMember(
+        in,
+        [&](const CVkStringW& name, const json& members) {
+            CVkVariant child;
+            child.EnableTypeChange(true);
+            jsonToTree(child, members);
+            out.SetOrAppend(name, child);
+        },
+        [&](const CVkStringW& name, CVkVariant child) {
+            child.EnableTypeChange(true);
+            out.SetOrAppend(name, child);
+        });
+}
+
 void jsonToWriter(CVkLiteVariantW& writer, const json& in) {
-    if (in.is_null())
-        return;
-    for (auto it = in.begin(); it != in.end(); ++it) {
-        std::string suffix;
-        const std::string name = makeVariantItemName(it.key(), suffix);
-        const CVkStringW wideName(name.c_str());
-        if (it->is_object() || it->is_array()) {
-            writer.LevelBegin(wideName);
-            jsonToWriter(writer, *it);
+    forEachMember(
+        in,
+        [&](const CVkStringW& name, const json& members) {
+            writer.LevelBegin(name);
+            jsonToWriter(writer, members);
             writer.LevelEnd();
-            continue;
-        }
-        const Kind kind = kindOfSuffix(suffix);
-        if (kind != Kind::None)
-            writer.Set(variantOf(kind, *it), wideName.GetString());
-    }
+        },
+        [&](const CVkStringW& name, const CVkVariant& item) { writer.Set(item, name.GetString()); });
 }
 
 } // namespace

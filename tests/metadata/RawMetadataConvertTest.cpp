@@ -1,6 +1,7 @@
 // The JSON form of variant trees and binary variants, both ways.
 
 #include "../legacy/LiteVariantTestSupport.h"
+#include "MetadataTestSupport.h"
 #include "support/RawMetadataFixtures.h"
 
 #include <metadata/JsonBridge.h>
@@ -13,6 +14,7 @@
 #include <string>
 
 using namespace Zan::JsonMetadata;
+using metadata_test::jsonErrorId;
 using ZanLegacy::CVkByteArray;
 using ZanLegacy::CVkLiteVariantR;
 using ZanLegacy::CVkLiteVariantW;
@@ -20,15 +22,6 @@ using ZanLegacy::CVkStringW;
 using ZanLegacy::CVkVariant;
 
 namespace {
-
-int jsonErrorId(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const nlohmann::json::exception& e) {
-        return e.id;
-    }
-    return 0;
-}
 
 CVkVariant list(const wchar_t* name, std::initializer_list<CVkVariant> members) {
     return CVkVariant::CreateStruct(name, members);
@@ -226,19 +219,17 @@ TEST(RawMetadataBinary, ItemsWithoutJsonFormAndUnnamedItems) {
 // level whose name an earlier sibling shares is still itself.
 TEST(RawMetadataBinary, LevelNamesAreNotPaths) {
     const json back = fromWriter([](CVkLiteVariantW& w) {
+        const struct {
+            const wchar_t* level;
+            const wchar_t* member;
+            int value;
+        } levels[] = {{L"\\r", L"v", 1}, {L"\\", L"v", 2}, {L"twin", L"first", 3}, {L"twin", L"second", 4}};
         w.LevelBegin(L"r");
-        w.LevelBegin(L"\\r");
-        w.Set(1, L"v");
-        w.LevelEnd();
-        w.LevelBegin(L"\\");
-        w.Set(2, L"v");
-        w.LevelEnd();
-        w.LevelBegin(L"twin");
-        w.Set(3, L"first");
-        w.LevelEnd();
-        w.LevelBegin(L"twin");
-        w.Set(4, L"second");
-        w.LevelEnd();
+        for (const auto& l : levels) {
+            w.LevelBegin(l.level);
+            w.Set(l.value, l.member);
+            w.LevelEnd();
+        }
     });
     EXPECT_EQ(
         back,

@@ -1,0 +1,145 @@
+// Reads arbitrary bytes as the four metadata blocks of a native file, binary or XML variants, into the
+// raw-metadata document and derives the attributes and text-info documents from it. Only the documented
+// failures may come out. The document is then written back as binary blocks, which must read back as the
+// same document, apart from what has no form in the blocks (members without a value, empty levels).
+
+#include "../tests/metadata/MetadataBlocksFuzzInput.h"
+
+#include <metadata/JsonBridge.h>
+
+#include <io/StringConversions.h>
+#include <legacy/CVkLiteVariantFormat.h>
+#include <legacy/CVkLiteVariantR.h>
+#include <legacy/VkDiagnostics.h>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+using Zan::JsonMetadata::json;
+using ZanLegacy::CVkLiteVariantR;
+
+const std::string kCannotParse = "Cannot parse image attributes";
+
+void require(bool condition) {
+    if (!condition)
+        std::abort();
+}
+
+bool startsWith(const char* text, const char* prefix) {
+    return std::string(text).rfind(prefix, 0) == 0;
+}
+
+// What a write and read keep of a part: members without a value go, and levels left without members.
+json kept(const json& part) {
+    json out = json::object();
+    for (const auto& [key, value] : part.items()) {
+        if (value.is_object()) {
+            json inner = kept(value);
+            if (!inner.empty())
+                out[key] = std::move(inner);
+        } else if (!value.is_null()) {
+            out[key] = value;
+        }
+    }
+    return out;
+}
+
+// A part that is a single value (a block whose root is no level) has no form under its wrapper level.
+json keptDocument(const json& raw) {
+    json out = json::object();
+    for (const auto& [key, part] : raw.items())
+        if (part.is_object()) {
+            json inner = kept(part);
+            if (!inner.empty())
+                out[key] = std::move(inner);
+        }
+    return out;
+}
+
+// Whether every item name fits the writer, which stores at most 254 UTF-16 units of a name.
+bool namesFit(const json& part) {
+    if (!part.is_object())
+        return true;
+    for (const auto& [key, value] : part.items()) {
+        std::string suffix;
+        const std::string name = Zan::JsonMetadata::makeVariantItemName(key, suffix);
+        if (Zan::StringConversions::wstring_to_utf16(Zan::StringConversions::utf8_to_wstring(name)).size() >
+                ZanLegacy::LiteVariant::kMaxNameUnits ||
+            !namesFit(value))
+            return false;
+    }
+    return true;
+}
+
+Zan::ByteVector bytesOf(const CVkLiteVariantR& r) {
+    return r.GetData() ? Zan::ByteVector(r.GetData(), r.GetData() + r.GetSize()) : Zan::ByteVector();
+}
+
+void derive(const json& raw) {
+    try {
+        Zan::JsonMetadata::attributes(raw);
+    } catch (const json::exception& e) {
+        require(e.id == 302 || e.id == 306 || e.id == 403);
+    }
+    try {
+        Zan::JsonMetadata::textInfo(raw);
+    } catch (const json::type_error& e) {
+        require(e.id == 302);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Metadata blocks are small; the bound keeps what an inflated block turns into far below the limits.
+    if (size > (1u << 14))
+        return 0;
+    metadata_fuzz::Input in;
+    if (!metadata_fuzz::decode(data, size, in))
+        return 0;
+    const ZanLegacy::CVkDiagnosticCapture quiet;
+    const auto& b = in.blocks;
+    json raw;
+    try {
+        raw = in.xml ? Zan::JsonMetadata::readRawMetadataFromVariants(b[0], b[1], b[2], b[3])
+                     : Zan::JsonMetadata::readRawMetadataFromLiteVariants(b[0], b[1], b[2], b[3]);
+    } catch (const std::runtime_error& e) {
+        require(e.what() == kCannotParse);
+        return 0;
+    }
+    require(raw.is_object() && raw.contains("Attributes_dic"));
+    derive(raw);
+
+    CVkLiteVariantR out[4];
+    try {
+        Zan::JsonMetadata::writeRawMetadataToLiteVariants(raw, out[0], out[1], out[2], out[3]);
+    } catch (const std::runtime_error& e) {
+        // Only trees from XML nest deeper than binary variants may.
+        require(in.xml && startsWith(e.what(), "makeCVkLiteVariantWFromJson: "));
+        return 0;
+    }
+    json back;
+    bool refused = false;
+    try {
+        back = Zan::JsonMetadata::readRawMetadataFromLiteVariants(bytesOf(out[0]), bytesOf(out[1]),
+                                                                  bytesOf(out[2]), bytesOf(out[3]));
+    } catch (const std::runtime_error& e) {
+        require(e.what() == kCannotParse);
+        refused = true;
+    }
+    if (!namesFit(raw))
+        return 0;
+    const json expected = keptDocument(raw);
+    if (!expected.contains("Attributes_dic")) {
+        require(refused);
+        return 0;
+    }
+    require(!refused);
+    // Printed, so that a NaN compares equal to itself.
+    require(keptDocument(back).dump() == expected.dump());
+    derive(back);
+    return 0;
+}
