@@ -28,15 +28,16 @@ namespace JsonMetadata {
 // Trees nested deeper than CVkVariant::kMaxNestingDepth raise std::runtime_error.
 ZAN_EXPORT void makeJsonFromCVkVariant(json& out, const ZanLegacy::CVkVariant& root);
 // Adds or replaces one member of out per member of in (objects become structures, the rest typed values
-// by suffix; other suffixes are skipped). Values of the wrong JSON kind raise the library's type error
-// 302, a non-object where members are expected its invalid-iterator error 207.
+// by suffix; other suffixes are skipped; a "bar" member holding null is an empty byte array). Values of
+// the wrong JSON kind raise the library's type error 302, a non-object where members are expected its
+// invalid-iterator error 207; objects nested deeper than CVkVariant::kMaxNestingDepth raise
+// std::runtime_error before anything is converted.
 ZAN_EXPORT void makeCVkVariantFromJson(ZanLegacy::CVkVariant& out, const json& in);
 // out[key of the item at the reader's cursor] := the converted item; out is untouched when the reader
 // holds no bytes. The cursor moves while the item is read and stands on the item again afterwards.
 ZAN_EXPORT void makeJsonFromCVkLiteVariantR(json& out, const ZanLegacy::CVkLiteVariantR& reader);
 // Writes one binary item or level per member of in; nothing for a null in. Errors as for
-// makeCVkVariantFromJson; objects nested deeper than a reader enters raise std::runtime_error before
-// anything of that member is written.
+// makeCVkVariantFromJson, except that the nesting limit is the 256 levels a reader enters.
 ZAN_EXPORT void makeCVkLiteVariantWFromJson(ZanLegacy::CVkLiteVariantW& writer, const json& in);
 
 // Base64 text of the bytes as a JSON string; null for no data or size 0.
