@@ -38,15 +38,31 @@ T jsonToInteger(const json& value) {
 
 } // namespace
 
-std::int64_t jsonToInt64(const json& value) { return jsonToInteger<std::int64_t>(value); }
-std::uint64_t jsonToUint64(const json& value) { return jsonToInteger<std::uint64_t>(value); }
-std::int32_t jsonToInt32(const json& value) { return jsonToInteger<std::int32_t>(value); }
-std::uint32_t jsonToUint32(const json& value) { return jsonToInteger<std::uint32_t>(value); }
+std::int64_t jsonToInt64(const json& value) {
+    return jsonToInteger<std::int64_t>(value);
+}
+std::uint64_t jsonToUint64(const json& value) {
+    return jsonToInteger<std::uint64_t>(value);
+}
+std::int32_t jsonToInt32(const json& value) {
+    return jsonToInteger<std::int32_t>(value);
+}
+std::uint32_t jsonToUint32(const json& value) {
+    return jsonToInteger<std::uint32_t>(value);
+}
 
-bool condAlways(const json&) { return true; }
-bool condNonZeroUnsigned(const json& value) { return jsonToUint32(value) != 0; }
-bool condPositiveSigned(const json& value) { return jsonToInt32(value) > 0; }
-bool condPositiveReal(const json& value) { return value.get<double>() > 0.0; }
+bool condAlways(const json&) {
+    return true;
+}
+bool condNonZeroUnsigned(const json& value) {
+    return jsonToUint32(value) != 0;
+}
+bool condPositiveSigned(const json& value) {
+    return jsonToInt32(value) > 0;
+}
+bool condPositiveReal(const json& value) {
+    return value.get<double>() > 0.0;
+}
 bool condNonEmptyText(const json& value) {
     // get<std::string> rather than a reference: a non-string must raise type error 302, as the other
     // conditions do.
@@ -55,10 +71,18 @@ bool condNonEmptyText(const json& value) {
     return !value.get<std::string>().empty();
 }
 
-json xfCopy(const json& value) { return value; }
-json xfDoubled(const json& value) { return 2.0 * value.get<double>(); }
-json xfAxisName(const json& value) { return jsonToInt32(value) == 2 ? "time" : "distance"; }
-json xfTimerName(const json&) { return "NIDAQ"; }
+json xfCopy(const json& value) {
+    return value;
+}
+json xfDoubled(const json& value) {
+    return 2.0 * value.get<double>();
+}
+json xfAxisName(const json& value) {
+    return jsonToInt32(value) == 2 ? "time" : "distance";
+}
+json xfTimerName(const json&) {
+    return "NIDAQ";
+}
 json xfPositiveOrZero(const json& value) {
     if (value.get<double>() > 0.0)
         return value;
@@ -91,7 +115,8 @@ void jcpyarray(json& dst, const std::string& dstKey, const json& src, const std:
     dst[dstKey] = std::move(array);
 }
 
-void jcpyarray(json& dst, const std::string& dstKey, const json& src, const std::vector<std::string>& srcKeys) {
+void jcpyarray(json& dst, const std::string& dstKey, const json& src,
+               const std::vector<std::string>& srcKeys) {
     json array = json::array();
     if (src.is_object())
         for (const std::string& key : srcKeys) {

@@ -1,3 +1,5 @@
+#include "MetadataTestSupport.h"
+
 #include <metadata/JsonBridge.h>
 #include <imagefile/detail/RecordNames.h>
 
@@ -6,17 +8,9 @@
 #include <limits>
 
 using namespace Zan::JsonMetadata;
+using metadata_test::jsonErrorId;
 
 namespace {
-
-int typeErrorId(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const nlohmann::json::exception& e) {
-        return e.id;
-    }
-    return 0;
-}
 
 TEST(JsonNames, SplitsAtTheLastUnderscore) {
     struct Case {
@@ -63,9 +57,9 @@ TEST(JsonCopyRules, ConditionsAndTransforms) {
     EXPECT_TRUE(condPositiveReal(json(0.1)));
     EXPECT_TRUE(condNonEmptyText(json("x")));
     EXPECT_FALSE(condNonEmptyText(json("")));
-    EXPECT_EQ(typeErrorId([] { condNonEmptyText(json(1)); }), 302);
-    EXPECT_EQ(typeErrorId([] { condNonZeroUnsigned(json("1")); }), 302);
-    EXPECT_EQ(typeErrorId([] { condPositiveReal(json::object()); }), 302);
+    EXPECT_EQ(jsonErrorId([] { condNonEmptyText(json(1)); }), 302);
+    EXPECT_EQ(jsonErrorId([] { condNonZeroUnsigned(json("1")); }), 302);
+    EXPECT_EQ(jsonErrorId([] { condPositiveReal(json::object()); }), 302);
 
     EXPECT_EQ(xfDoubled(json(3)), json(6.0));
     EXPECT_TRUE(xfDoubled(json(3)).is_number_float());
