@@ -2,7 +2,6 @@
 #include <metadata/detail/ChannelJsonReads.h>
 #include <metadata/detail/ChannelModality.h>
 
-#include <legacy/Base64Coder.h>
 
 #include <bit>
 #include <cstring>
@@ -26,18 +25,6 @@ const json::json_pointer kCalibratedY{"/axesCalibrated/1"};
 const json::json_pointer kXYUse{"/pDeviceSetting_dic/m_iXYUse0_i32"};
 const json::json_pointer kXOrientation{"/pDeviceSetting_dic/m_iXOrientation0_i32"};
 const json::json_pointer kYOrientation{"/pDeviceSetting_dic/m_iYOrientation0_i32"};
-
-// Bytes of a Base64 text member, as the raw-metadata document stores byte arrays.
-std::vector<unsigned char> base64Bytes(const json& text) {
-    const std::string& s = text.get_ref<const std::string&>();
-    if (s.empty())
-        return {};
-    ZanLegacy::Base64Coder coder;
-    coder.DecodeA(reinterpret_cast<const unsigned char*>(s.data()), static_cast<unsigned>(s.size()));
-    unsigned long n = 0;
-    const unsigned char* p = coder.DecodedBuffer(&n);
-    return p ? std::vector<unsigned char>(p, p + n) : std::vector<unsigned char>();
-}
 
 // A list item of a legacy list: under its position key, or under "a" and the plain position.
 json listItem(const json& list, std::int32_t n) {
@@ -64,9 +51,7 @@ void readCameraMatrix(json& volume, const json& sample) {
     // An empty byte array is stored as null (or not at all): no data rather than a broken document.
     if (!data || data->is_null())
         return;
-    if (!data->is_string())
-        data->get<std::string>(); // the library's type error 302, as for any byte array
-    const std::vector<unsigned char> bytes = base64Bytes(*data);
+    const std::vector<unsigned char> bytes = decodeBase64(*data); // type error 302 for a non-text
     if (columns != 2 || rows != 2 || bytes.size() != 32)
         return;
     json values = json::array();

@@ -2,11 +2,9 @@
 #include <metadata/detail/CheckedReads.h>
 #include <metadata/detail/ExperimentLoops.h>
 
-#include <legacy/Base64Coder.h>
 
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <cmath>
 #include <stdexcept>
 #include <utility>
@@ -89,18 +87,6 @@ const json& memberOrNull(const json& dic, const char* key) {
     return it == dic.end() ? null : *it;
 }
 
-std::vector<unsigned char> decodeBytes(const json& text) {
-    if (!text.is_string())
-        (void)text.get<std::string>(); // the library's type error 302
-    const std::string& s = text.get_ref<const std::string&>();
-    ZanLegacy::Base64Coder coder;
-    coder.DecodeA(reinterpret_cast<const unsigned char*>(s.data()),
-                  static_cast<unsigned int>(std::min<std::size_t>(s.size(), UINT_MAX)));
-    unsigned long n = 0;
-    const unsigned char* bytes = coder.DecodedBuffer(&n);
-    return bytes ? std::vector<unsigned char>(bytes, bytes + n) : std::vector<unsigned char>();
-}
-
 // Which items of a list a level marks valid: the bytes of "<name>_bar" (non-zero is valid), else the
 // booleans of the list "<name>_dic", else no mask at all.
 class ValidityMask {
@@ -110,7 +96,7 @@ public:
         const std::string dicKey = makeJsonItemName(name, "dic");
         if (dic.contains(barKey)) {
             present_ = true;
-            bytes_ = decodeBytes(dic.at(barKey));
+            bytes_ = decodeBase64(dic.at(barKey));
         } else if (dic.contains(dicKey)) {
             present_ = true;
             flags_ = listItems(dic.at(dicKey));

@@ -165,9 +165,7 @@ TEST(CVkLiteVariantCorruption, NestingIsCappedAt256Levels) {
 }
 
 TEST(CVkLiteVariantFuzzSeeds, Write) {
-    const std::filesystem::path dir = seedDirectory();
-    if (dir.empty())
-        GTEST_SKIP() << "set ZAN_WRITE_FUZZ_SEEDS to a directory to write the seeds";
+    ZAN_SEED_DIRECTORY_OR_SKIP(dir);
     const auto save = [&](const char* name, const Bytes& b) { saveSeed(dir, name, b.data(), b.size()); };
     save("example", exampleDocument());
     save("document", document());

@@ -416,7 +416,7 @@ TEST(CVkLiteVariantTree, LargeRandomTreeRoundTrip) {
 
 // A small tree with records for the binary variant fuzz target.
 TEST(CVkLiteVariantTreeFuzzSeeds, Write) {
-    const std::filesystem::path dir = lite_test::seedDirectory();
+    const std::filesystem::path dir = seedDirectory();
     if (dir.empty())
         GTEST_SKIP() << "set ZAN_WRITE_FUZZ_SEEDS to a directory to write the seeds";
     CVkVariant none;
@@ -425,5 +425,5 @@ TEST(CVkLiteVariantTreeFuzzSeeds, Write) {
     point[L"x"] = 3;
     CVkVariant rect(CVkVariantRunType("RVkIRect"), L"rc");
     const Bytes tree = bytesOfTree(varianttest::List(L"tree", {point, rect, none, CVkVariant(L"t", L"s")}));
-    lite_test::saveSeed(dir, "records", tree.data(), tree.size());
+    saveSeed(dir, "records", tree.data(), tree.size());
 }

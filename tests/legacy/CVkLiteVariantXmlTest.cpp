@@ -164,9 +164,7 @@ TEST(CVkLiteVariantXml, TracePrintsTheTextAndKeepsTheCursor) {
 //   ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/lite_variant_xml_fuzz build/release/tests/test_legacy
 //   --gtest_filter='CVkLiteVariantXmlFuzzSeeds.*'
 TEST(CVkLiteVariantXmlFuzzSeeds, Write) {
-    const std::filesystem::path dir = seedDirectory();
-    if (dir.empty())
-        GTEST_SKIP() << "set ZAN_WRITE_FUZZ_SEEDS to a directory to write the seeds";
+    ZAN_SEED_DIRECTORY_OR_SKIP(dir);
     const auto save = [&](const char* name, const Bytes& b) {
         CVkLiteVariantR r;
         load(r, b);

@@ -3,6 +3,7 @@
 // Helpers of the binary variant tests: buffers as byte vectors, readers over copies of them, and the
 // old-form layout made from a buffer of our writer.
 
+#include <support/FuzzSeeds.h>
 #include <legacy/CVkAlloc.h>
 #include <legacy/CVkLiteVariantR.h>
 #include <legacy/CVkLiteVariantW.h>
@@ -67,19 +68,6 @@ inline Bytes everyKind() {
         w.LevelBegin(L"sub");
         w.Set(9, L"leaf");
     });
-}
-
-// The directory named by ZAN_WRITE_FUZZ_SEEDS, created; empty when the variable is not set.
-inline std::filesystem::path seedDirectory() {
-    const char* target = std::getenv("ZAN_WRITE_FUZZ_SEEDS");
-    if (!target)
-        return {};
-    std::filesystem::create_directories(target);
-    return target;
-}
-
-inline void saveSeed(const std::filesystem::path& dir, const char* name, const void* data, std::size_t size) {
-    std::ofstream(dir / name, std::ios::binary).write(static_cast<const char*>(data), std::streamsize(size));
 }
 
 // Rewrites the new-form level at pos, and the levels below it, in the old absolute form.

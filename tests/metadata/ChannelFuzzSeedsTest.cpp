@@ -5,6 +5,8 @@
 
 #include "ChannelDocuments.h"
 
+#include <support/FuzzSeeds.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,16 +16,12 @@
 using namespace channel_docs;
 
 TEST(ChannelFuzzSeeds, Write) {
-    const char* target = std::getenv("ZAN_WRITE_FUZZ_SEEDS");
-    if (!target)
-        GTEST_SKIP() << "set ZAN_WRITE_FUZZ_SEEDS to a directory to write the seeds";
-    const std::filesystem::path dir(target);
-    std::filesystem::create_directories(dir);
+    ZAN_SEED_DIRECTORY_OR_SKIP(dir);
     const auto write = [&dir](const char* name, const json& raw, std::vector<float> minima = {},
                               std::vector<float> maxima = {}) {
         const json seed = {
             {"raw", raw}, {"global", globalDocument()}, {"minima", minima}, {"maxima", maxima}};
-        std::ofstream(dir / name) << seed.dump();
+        saveSeed(dir, name, seed.dump());
     };
     write("fluorescence", gfpRaw(), {0}, {4095});
     write("brightfield", brightfieldRaw(), {0, 0, 0}, {255, 255, 255});

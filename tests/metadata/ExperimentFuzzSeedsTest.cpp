@@ -6,6 +6,8 @@
 
 #include "support/ExperimentDocs.h"
 
+#include <support/FuzzSeeds.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,11 +17,7 @@
 using namespace ZanTest;
 
 TEST(ExperimentFuzzSeeds, Write) {
-    const char* target = std::getenv("ZAN_WRITE_FUZZ_SEEDS");
-    if (!target)
-        GTEST_SKIP() << "set ZAN_WRITE_FUZZ_SEEDS to a directory to write the seeds";
-    const std::filesystem::path dir(target);
-    std::filesystem::create_directories(dir);
+    ZAN_SEED_DIRECTORY_OR_SKIP(dir);
     const json metadata =
         json::parse(R"({"channels": [{"name": "DAPI"}, {"name": "GFP"}], "contents": {"channelCount": 2}})");
     const auto write = [&](const std::string& name, json raw) {
@@ -32,7 +30,7 @@ TEST(ExperimentFuzzSeeds, Write) {
         raw["metadata"] = metadata;
         raw["t"] = 250.0;
         raw["pointer"] = "/channels/0/position";
-        std::ofstream(dir / name) << raw.dump();
+        saveSeed(dir, name, raw.dump());
     };
     write("time-xy-z", rawWith(level(TimeLevel, timePars(2),
                                      {level(XYPosLevel, xyPars({{1, 2}, {3, 4}}),

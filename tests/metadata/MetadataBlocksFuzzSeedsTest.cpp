@@ -54,14 +54,10 @@ metadata_fuzz::Input input(bool xml, const RawMetadataBlocks& b) {
 }
 
 TEST(MetadataBlocksFuzzSeeds, Write) {
-    const char* target = std::getenv("ZAN_WRITE_FUZZ_SEEDS");
-    if (!target)
-        GTEST_SKIP() << "set ZAN_WRITE_FUZZ_SEEDS to a directory to write the seeds";
-    const std::filesystem::path dir(target);
-    std::filesystem::create_directories(dir);
+    ZAN_SEED_DIRECTORY_OR_SKIP(dir);
     const auto save = [&](const char* name, const metadata_fuzz::Input& in) {
         const std::string bytes = metadata_fuzz::encode(in);
-        std::ofstream(dir / name, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+        saveSeed(dir, name, bytes.data(), bytes.size());
     };
     const json raw = seedDocument();
     const RawMetadataBlocks lite = ZanTest::liteVariantBlocks(raw);

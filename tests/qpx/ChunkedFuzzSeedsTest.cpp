@@ -5,6 +5,8 @@
 
 #include "ChunkedTestSupport.h"
 
+#include <support/FuzzSeeds.h>
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -13,11 +15,7 @@
 using namespace chunked_test;
 
 TEST(ChunkedFuzzSeeds, Write) {
-    const char* target = std::getenv("ZAN_WRITE_FUZZ_SEEDS");
-    if (!target)
-        GTEST_SKIP() << "set ZAN_WRITE_FUZZ_SEEDS to a directory to write the seeds";
-    const std::filesystem::path dir(target);
-    std::filesystem::create_directories(dir);
+    ZAN_SEED_DIRECTORY_OR_SKIP(dir);
     auto written = [&](const std::string& file, const std::function<void(Chunked&)>& fill,
                        const std::array<int, 2>& version = {3, 0}) {
         auto device = memoryDevice();
