@@ -5,7 +5,7 @@
 
 #include <metadata/JsonBridge.h>
 
-#include "../tests/support/ExperimentDocs.h"
+#include <support/ExperimentDocs.h>
 
 #include <benchmark/benchmark.h>
 

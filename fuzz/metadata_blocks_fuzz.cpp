@@ -4,7 +4,7 @@
 // same document, apart from what has no form in the blocks (members without a value, empty levels and
 // byte arrays keep only their names).
 
-#include "../tests/metadata/MetadataBlocksFuzzInput.h"
+#include <support/MetadataBlocksFuzzInput.h>
 
 #include <metadata/JsonBridge.h>
 

@@ -397,6 +397,10 @@ void loadExperimentLoop(int level, json& loops, const json& levelDic) {
 }
 
 json experiment(const json& raw, const json& attributes, FrameTable& frameTable) {
+    return experiment(raw, attributes, frameTable, maxFrameTableFrames);
+}
+
+json experiment(const json& raw, const json& attributes, FrameTable& frameTable, std::uint64_t maxFrames) {
     if (!raw.is_object() || !raw.contains("Experiment_dic")) {
         frameTable.assign(1, {});
         return nullptr;
@@ -405,7 +409,7 @@ json experiment(const json& raw, const json& attributes, FrameTable& frameTable)
         throw std::runtime_error("Cannot parse image attributes");
     json loops;
     loadExperimentLoop(0, loops, raw.at("Experiment_dic"));
-    buildFrameTable(loops, attributes, frameTable);
+    buildFrameTable(loops, attributes, frameTable, maxFrames);
     return loops;
 }
 

@@ -3,8 +3,8 @@
 //   --gtest_filter='MetadataBlocksFuzzSeeds.*'
 // Each seed is four blocks made by our writers, in the target's input layout.
 
-#include "MetadataBlocksFuzzInput.h"
 #include "support/RawMetadataFixtures.h"
+#include <support/MetadataBlocksFuzzInput.h>
 
 #include "../legacy/LiteVariantTestSupport.h"
 
@@ -46,13 +46,6 @@ json seedDocument() {
         {"TextInfo_dic", {{"TextInfoItem_4_str", "Ann"}, {"TextInfoItem_13_str", "60x"}}}};
 }
 
-metadata_fuzz::Input input(bool xml, const RawMetadataBlocks& b) {
-    metadata_fuzz::Input in;
-    in.xml = xml;
-    in.blocks = {b.attributes, b.experiment, b.metadata, b.textInfo};
-    return in;
-}
-
 TEST(MetadataBlocksFuzzSeeds, Write) {
     ZAN_SEED_DIRECTORY_OR_SKIP(dir);
     const auto save = [&](const char* name, const metadata_fuzz::Input& in) {
@@ -61,9 +54,10 @@ TEST(MetadataBlocksFuzzSeeds, Write) {
     };
     const json raw = seedDocument();
     const RawMetadataBlocks lite = ZanTest::liteVariantBlocks(raw);
-    save("binary-all-parts", input(false, lite));
-    save("xml-all-parts", input(true, ZanTest::xmlVariantBlocks(raw)));
-    save("binary-attributes-only", input(false, {lite.attributes, {}, {}, {}}));
+    save("binary-all-parts", metadata_fuzz::inputOf(false, lite));
+    save("xml-all-parts", metadata_fuzz::inputOf(true, ZanTest::xmlVariantBlocks(raw)));
+    save("binary-attributes-only",
+         metadata_fuzz::inputOf(false, RawMetadataBlocks{lite.attributes, {}, {}, {}}));
 
     // The attributes block in the compressed envelope and in the old level form.
     ZanLegacy::CVkLiteVariantR reader;
@@ -72,10 +66,13 @@ TEST(MetadataBlocksFuzzSeeds, Write) {
     ASSERT_EQ(writer.Append(reader), 0);
     ZanLegacy::CVkLiteVariantR packed;
     ASSERT_EQ(writer.Finalize(packed, 1), 0);
-    save("binary-compressed", input(false, {ZanTest::bytesOf(packed), lite.experiment, {}, {}}));
+    save("binary-compressed",
+         metadata_fuzz::inputOf(false, RawMetadataBlocks{ZanTest::bytesOf(packed), lite.experiment, {}, {}}));
     lite_test::Bytes old(lite.experiment.begin(), lite.experiment.end());
     lite_test::toOldForm(old);
-    save("binary-old-form", input(false, {lite.attributes, Zan::ByteVector(old.begin(), old.end()), {}, {}}));
+    save("binary-old-form",
+         metadata_fuzz::inputOf(
+             false, RawMetadataBlocks{lite.attributes, Zan::ByteVector(old.begin(), old.end()), {}, {}}));
 
     // Unnamed items and items without a JSON form.
     const lite_test::Bytes odd = lite_test::written([](ZanLegacy::CVkLiteVariantW& w) {
@@ -89,7 +86,8 @@ TEST(MetadataBlocksFuzzSeeds, Write) {
         w.Set(L"x", L"s");
     });
     save("binary-odd-items",
-         input(false, {lite.attributes, {}, Zan::ByteVector(odd.begin(), odd.end()), {}}));
+         metadata_fuzz::inputOf(
+             false, RawMetadataBlocks{lite.attributes, {}, Zan::ByteVector(odd.begin(), odd.end()), {}}));
 }
 
 } // namespace

@@ -20,6 +20,9 @@ void loadExperimentLoop(int level, json& loops, const json& levelDic);
 // null when its "uiCount_u32" is 0; otherwise stores that count through count.
 json readTimePeriod(const json& periodDic, std::uint32_t* count);
 
+// experiment() with a frame cap of the caller's choosing (the fuzz targets keep theirs small).
+json experiment(const json& raw, const json& attributes, FrameTable& frameTable, std::uint64_t maxFrames);
+
 // Replaces table with the coordinates of every frame of the experiment document (one empty vector when it
 // holds no loop). Throws std::runtime_error when a loop count is 0 or the product of the counts exceeds
 // maxFrames, before the table is touched. attributes' "sequenceCount" sizes the reservation, never beyond

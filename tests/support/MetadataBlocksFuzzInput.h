@@ -50,4 +50,14 @@ inline std::string encode(const Input& in) {
     return s;
 }
 
+// The input of the blocks of a document (anything with members attributes, experiment, metadata and
+// textInfo, as the raw-metadata fixtures make them).
+template <typename Blocks>
+Input inputOf(bool xml, const Blocks& b) {
+    Input in;
+    in.xml = xml;
+    in.blocks = {b.attributes, b.experiment, b.metadata, b.textInfo};
+    return in;
+}
+
 } // namespace metadata_fuzz
