@@ -6,6 +6,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace Zan {
 
@@ -84,28 +85,51 @@ T weighted(T sample, double weight) {
     return static_cast<T>(static_cast<double>(sample) * weight);
 }
 
-// The first pixels pixels of a row, components samples each, pixel p weighted by weightOf(p).
-template <typename T, typename Weight>
-void weightPixels(T* row, long components, long pixels, Weight weightOf) {
-    for (long p = 0; p < pixels; ++p) {
-        const double w = weightOf(p);
-        T* pixel = row + p * components;
-        for (long c = 0; c < components; ++c)
-            pixel[c] = weighted(pixel[c], w);
+// The weights of a band of n rows or pixels: position i gets i / (n - 1) rising, (n - 1 - i) / (n - 1)
+// falling, each the quotient of the two integers in double precision. Computed once per pass, not per row.
+std::vector<double> ramp(long n, bool rising) {
+    std::vector<double> weights(static_cast<std::size_t>(n));
+    const double d = static_cast<double>(n - 1);
+    for (long i = 0; i < n; ++i)
+        weights[i] = static_cast<double>(rising ? i : n - 1 - i) / d;
+    return weights;
+}
+
+// The row loops take everything by value and restrict: stores of 8-bit samples could alias anything else
+// the loop reads, and would keep it from being vectorised.
+
+// n samples weighted alike.
+template <typename T>
+void weightSamples(T* __restrict row, long n, double weight) {
+    for (long s = 0; s < n; ++s)
+        row[s] = weighted(row[s], weight);
+}
+
+// The first pixels pixels of a row, components samples each, pixel p weighted by weights[p].
+template <typename T>
+void weightPixels(T* __restrict row, long components, long pixels, const double* __restrict weights) {
+    if (components == 1) {
+        for (long p = 0; p < pixels; ++p)
+            row[p] = weighted(row[p], weights[p]);
+        return;
     }
+    for (long p = 0; p < pixels; ++p)
+        weightSamples(row + p * components, components, weights[p]);
 }
 
 template <typename T>
-T scaled(T sample, float factor) {
-    if constexpr (std::numeric_limits<T>::is_integer) {
-        // Saturates, so that no factor (NaN included) can make the conversion undefined.
-        constexpr float top = static_cast<float>(std::numeric_limits<T>::max());
-        float p = static_cast<float>(sample) * factor;
-        p = p > 0.0f ? p : 0.0f;
-        p = p < top ? p : top;
-        return static_cast<T>(p);
-    } else {
-        return sample * factor;
+void scaleSamples(T* __restrict row, long n, float factor) {
+    for (long s = 0; s < n; ++s) {
+        if constexpr (std::numeric_limits<T>::is_integer) {
+            // Saturates, so that no factor (NaN included) can make the conversion undefined.
+            constexpr float top = static_cast<float>(std::numeric_limits<T>::max());
+            float p = static_cast<float>(row[s]) * factor;
+            p = p > 0.0f ? p : 0.0f;
+            p = p < top ? p : top;
+            row[s] = static_cast<T>(p);
+        } else {
+            row[s] = row[s] * factor;
+        }
     }
 }
 
@@ -129,13 +153,7 @@ void multipication(T* buffer, long lineSize, long lines, float factor) {
     checkFrame("multipication", buffer, lineSize, lines, 0);
     const long samples = lineSize / static_cast<long>(sizeof(T));
     ParallelFor(
-        0L, lines,
-        [&](long r) {
-            T* row = rowOf(buffer, lineSize, r);
-            for (long s = 0; s < samples; ++s)
-                row[s] = scaled(row[s], factor);
-        },
-        kThreads);
+        0L, lines, [=](long r) { scaleSamples(rowOf(buffer, lineSize, r), samples, factor); }, kThreads);
 }
 
 template <typename T>
@@ -143,14 +161,11 @@ void blendingY(T* buffer, long lineSize, long width, long height, long component
                bool bottom) {
     const long samples =
         checkBands("blendingY", buffer, lineSize, width, height, components, overlap, top || bottom, height);
-    const double d = static_cast<double>(overlap - 1);
-    const auto pass = [&](long firstRow, bool rising) {
+    const auto pass = [=](long firstRow, bool rising) {
+        const std::vector<double> weights = ramp(overlap, rising);
+        const double* w = weights.data();
         ParallelFor(
-            0L, overlap,
-            [&](long i) {
-                const double w = static_cast<double>(rising ? i : overlap - 1 - i) / d;
-                weightPixels(rowOf(buffer, lineSize, firstRow + i), 1, samples, [w](long) { return w; });
-            },
+            0L, overlap, [=](long i) { weightSamples(rowOf(buffer, lineSize, firstRow + i), samples, w[i]); },
             kThreads);
     };
     if (top)
@@ -163,13 +178,13 @@ template <typename T>
 void blendingX(T* buffer, long lineSize, long width, long height, long components, long overlap, bool left,
                bool right) {
     checkBands("blendingX", buffer, lineSize, width, height, components, overlap, left || right, width);
-    const double d = static_cast<double>(overlap - 1);
-    const auto pass = [&](long firstPixel, bool rising) {
+    const auto pass = [=](long firstPixel, bool rising) {
+        const std::vector<double> weights = ramp(overlap, rising);
+        const double* w = weights.data();
         ParallelFor(
             0L, height,
-            [&](long r) {
-                weightPixels(rowOf(buffer, lineSize, r) + firstPixel * components, components, overlap,
-                             [&](long p) { return static_cast<double>(rising ? p : overlap - 1 - p) / d; });
+            [=](long r) {
+                weightPixels(rowOf(buffer, lineSize, r) + firstPixel * components, components, overlap, w);
             },
             kThreads);
     };
