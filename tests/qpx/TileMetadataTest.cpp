@@ -210,8 +210,8 @@ TEST(TileMetadata, ExperimentRefusalsChangeNothing) {
     const json raw =
         rawWith(level(TimeLevel, timePars(4), {level(ZStackLevel, zPars(11, 0.0, 10.0, 0.0, 5.0))}));
     using Call = std::function<void(json&)>;
-    for (const auto& [low, high] :
-         std::vector<std::pair<long, long>>{{-1, 3}, {3, 3}, {4, 3}, {0, 1L << 33}}) {
+    for (const auto& range : std::vector<std::pair<long, long>>{{-1, 3}, {3, 3}, {4, 3}, {0, 1L << 33}}) {
+        const long low = range.first, high = range.second;
         SCOPED_TRACE(::testing::Message() << "[" << low << ", " << high << ")");
         for (const Call& call :
              {Call([&](json& r) { Zan::changeRawMetadataExperiment(r, "ZStackLoop", low, high); }),
