@@ -47,13 +47,9 @@ json attributesDic(std::uint32_t width, std::uint32_t components, std::int32_t b
             {"dCompressionParam_dbl", 0.0}};
 }
 
-std::string typeErrorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const json::type_error& e) {
-        return e.what();
-    }
-    return "nothing thrown";
+template <typename F>
+std::string typeErrorOf(F&& f) {
+    return ZanTest::messageOf<json::type_error>(f);
 }
 
 } // namespace
