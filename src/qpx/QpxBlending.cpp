@@ -78,11 +78,22 @@ T* rowOf(T* buffer, long lineSize, long row) {
     return buffer + row * (lineSize / static_cast<long>(sizeof(T)));
 }
 
+// Integer samples are truncated toward zero through a signed 32-bit integer: the values lie in the sample's
+// range, so the result is the same, and x86 converts to signed integers in one vector instruction where
+// unsigned targets take several.
+template <typename T, typename Real>
+T truncated(Real value) {
+    if constexpr (std::numeric_limits<T>::is_integer)
+        return static_cast<T>(static_cast<std::int32_t>(value));
+    else
+        return static_cast<T>(value);
+}
+
 // One sample weighted by a band ramp: in double precision, integers truncated toward zero. Weights lie in
 // [0, 1], so an integer result stays in the sample's range.
 template <typename T>
 T weighted(T sample, double weight) {
-    return static_cast<T>(static_cast<double>(sample) * weight);
+    return truncated<T>(static_cast<double>(sample) * weight);
 }
 
 // The weights of a band of n rows or pixels: position i gets i / (n - 1) rising, (n - 1 - i) / (n - 1)
@@ -117,16 +128,19 @@ void weightPixels(T* __restrict row, long components, long pixels, const double*
         weightSamples(row + p * components, components, weights[p]);
 }
 
-template <typename T>
+// Integer samples scaled by a factor in [0, 1] stay in range; only other factors (NaN included) need the
+// saturation that keeps the conversion defined, and it costs more than the product.
+template <typename T, bool Saturate>
 void scaleSamples(T* __restrict row, long n, float factor) {
     for (long s = 0; s < n; ++s) {
         if constexpr (std::numeric_limits<T>::is_integer) {
-            // Saturates, so that no factor (NaN included) can make the conversion undefined.
-            constexpr float top = static_cast<float>(std::numeric_limits<T>::max());
             float p = static_cast<float>(row[s]) * factor;
-            p = p > 0.0f ? p : 0.0f;
-            p = p < top ? p : top;
-            row[s] = static_cast<T>(p);
+            if constexpr (Saturate) {
+                constexpr float top = static_cast<float>(std::numeric_limits<T>::max());
+                p = p > 0.0f ? p : 0.0f;
+                p = p < top ? p : top;
+            }
+            row[s] = truncated<T>(p);
         } else {
             row[s] = row[s] * factor;
         }
@@ -152,8 +166,14 @@ template <typename T>
 void multipication(T* buffer, long lineSize, long lines, float factor) {
     checkFrame("multipication", buffer, lineSize, lines, 0);
     const long samples = lineSize / static_cast<long>(sizeof(T));
-    ParallelFor(
-        0L, lines, [=](long r) { scaleSamples(rowOf(buffer, lineSize, r), samples, factor); }, kThreads);
+    const auto pass = [=](auto scale) {
+        ParallelFor(
+            0L, lines, [=](long r) { scale(rowOf(buffer, lineSize, r), samples, factor); }, kThreads);
+    };
+    if (factor >= 0.0f && factor <= 1.0f)
+        pass(scaleSamples<T, false>);
+    else
+        pass(scaleSamples<T, true>);
 }
 
 template <typename T>
