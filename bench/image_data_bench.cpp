@@ -6,6 +6,7 @@
 //   Downsample: 16384 x 16384 16-bit plane read as 1024 x 1024; memcpy of the 2 MiB result.
 // Thread counts 1 and -1 (hardware concurrency) for each.
 
+#include <support/AgainstMemcpy.h>
 #include <support/ImageDataTestDevices.h>
 
 #include <benchmark/benchmark.h>
@@ -16,11 +17,11 @@
 #include <memory>
 #include <vector>
 
+using ZanTest::againstMemcpy;
 using ZanTest::Geometry;
 using ZanTest::Layout;
 using ZanTest::Storage;
 using ZanTest::TestImageDevice;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -39,26 +40,6 @@ TestImageDevice& device(long size, long planes, Storage storage) {
         slot->open(TestImageDevice::Read);
     }
     return *slot;
-}
-
-template <typename Op>
-void againstMemcpy(benchmark::State& state, long bytes, Op op) {
-    std::vector<char> from(static_cast<size_t>(bytes), 1), to(static_cast<size_t>(bytes), 0);
-    double opSeconds = 0, copySeconds = 0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        std::memcpy(to.data(), from.data(), to.size());
-        benchmark::ClobberMemory();
-        const auto t1 = Clock::now();
-        op();
-        benchmark::ClobberMemory();
-        const auto t2 = Clock::now();
-        copySeconds += std::chrono::duration<double>(t1 - t0).count();
-        const double seconds = std::chrono::duration<double>(t2 - t1).count();
-        opSeconds += seconds;
-        state.SetIterationTime(seconds);
-    }
-    state.counters["memcpy_ratio"] = opSeconds / copySeconds;
 }
 
 void PackedCopy(benchmark::State& state) {

@@ -9,6 +9,8 @@
 #include <metadata/JsonBridge.h>
 #include <metadata/detail/ExperimentLoops.h>
 
+#include <support/FuzzJsonInput.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
@@ -90,15 +92,5 @@ void run(const json& raw) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size > (1u << 16))
-        return 0;
-    const json raw = json::parse(data, data + size, nullptr, false);
-    if (raw.is_discarded())
-        return 0;
-    try {
-        run(raw);
-    } catch (const json::exception&) {
-    } catch (const std::runtime_error&) {
-    }
-    return 0;
+    return ZanTest::runOnJsonInput<json::exception, std::runtime_error>(data, size, run);
 }

@@ -259,7 +259,12 @@ json neTimeParameters(const json& pars, std::uint32_t& count) {
     return parameters;
 }
 
-// The loop parameters of a level: the first unnamed member of "uLoopPars_dic", else the list itself.
+} // namespace
+
+const char* loopTypeName(std::uint32_t type) {
+    return type < loopTypeNames.size() ? loopTypeNames[type] : nullptr;
+}
+
 const json* loopParameters(const json& levelDic) {
     const auto it = levelDic.find("uLoopPars_dic");
     if (it == levelDic.end())
@@ -272,6 +277,8 @@ const json* loopParameters(const json& levelDic) {
     }
     return pars->is_null() ? nullptr : pars;
 }
+
+namespace {
 
 void appendLoop(json& loops, json loop, int level) {
     if (loops.is_null() || loops.empty() || detail::i32Member(loops.back(), "nestingLevel", 0) < level) {
@@ -329,7 +336,7 @@ bool visitLevel(int level, json& loops, const json& levelDic, int& subLevel) {
         subLevel = level;
         return true;
     }
-    json loop = {{"type", loopTypeNames[t]}, {"count", count}};
+    json loop = {{"type", loopTypeName(t)}, {"count", count}};
     if (parameters.is_object())
         loop["parameters"] = std::move(parameters);
     appendLoop(loops, std::move(loop), level);
@@ -337,9 +344,8 @@ bool visitLevel(int level, json& loops, const json& levelDic, int& subLevel) {
     return true;
 }
 
-// The sub-level dictionaries of a level, in visiting order. With a stored count n only the unnamed members
-// 0 .. n-1 count; they are picked from the members present, so a count from the file costs nothing beyond
-// the members it names.
+} // namespace
+
 std::vector<const json*> subLevels(const json& levelDic) {
     const std::int32_t n = detail::i32Member(levelDic, "uiNextLevelCount_u32", 0);
     const auto it = levelDic.find("ppNextLevelEx_dic");
@@ -360,8 +366,6 @@ std::vector<const json*> subLevels(const json& levelDic) {
     }
     return levels;
 }
-
-} // namespace
 
 json readTimePeriod(const json& periodDic, std::uint32_t* count) {
     const std::uint32_t c = u32Member(periodDic, "uiCount_u32", 0);

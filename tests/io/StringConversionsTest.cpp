@@ -1,5 +1,7 @@
 #include <io/StringConversions.h>
 
+#include "support/Expect.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -11,12 +13,7 @@ namespace {
 
 template <typename F>
 std::string rangeErrorOf(F&& f) {
-    try {
-        f();
-    } catch (const std::range_error& e) {
-        return e.what();
-    }
-    return "no error";
+    return ZanTest::messageOf<std::range_error>(f);
 }
 
 } // namespace

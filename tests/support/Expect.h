@@ -17,3 +17,19 @@
             ADD_FAILURE() << "expected " #exception_type ", got another exception: " << e.what();            \
         }                                                                                                    \
     } while (false)
+
+namespace ZanTest {
+
+// The message of the Exception that f throws, or "no error" when it throws none (other exceptions pass on),
+// for checks that compare messages in a table.
+template <typename Exception, typename F>
+std::string messageOf(F&& f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+} // namespace ZanTest

@@ -6,6 +6,7 @@
 #include <metadata/JsonBridge.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace Zan {
 namespace JsonMetadata {
@@ -15,6 +16,18 @@ namespace JsonMetadata {
 // "ppNextLevelEx_dic"); level its nesting level. The walk keeps its own stack, so no depth of the legacy
 // tree can exhaust the thread's stack.
 void loadExperimentLoop(int level, json& loops, const json& levelDic);
+
+// The two steps of the walk that say where a level keeps its data; whoever rewrites a level in place (the
+// tiles of a split) takes the same members, so that the walk reads back what was written.
+// The experiment document's name of a legacy loop type ("eType_u32"), or nullptr for a type above 10.
+const char* loopTypeName(std::uint32_t type);
+// The loop parameters of a level: the first unnamed member of "uLoopPars_dic", else the list itself; null
+// when the level has none or they are null.
+const json* loopParameters(const json& levelDic);
+// The sub-level dictionaries of a level, in visiting order. With a stored count n only the unnamed members
+// 0 .. n-1 count; they are picked from the members present, so a count from the file costs nothing beyond
+// the members it names. Without a count (or below 1) every member of "ppNextLevelEx_dic" counts.
+std::vector<const json*> subLevels(const json& levelDic);
 
 // One time-period object {"startMs", "periodMs", "durationMs", "periodDiff"} of a legacy time loop, or
 // null when its "uiCount_u32" is 0; otherwise stores that count through count.
