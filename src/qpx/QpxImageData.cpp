@@ -3,6 +3,7 @@
 #include <io/IoMemoryBuffer.h>
 #include <io/ParallelFor.h>
 #include <io/detail/CheckedSize.h>
+#include <io/detail/LittleEndian.h>
 #include <io/detail/RowCopy.h>
 #include <qpx/QpxChunkedDevice.h>
 
@@ -129,6 +130,17 @@ void ImageData::requireChunkHolds(unsigned long dataBytes, bool wholePlane) cons
                             (wholePlane ? " of its prefix and plane" : " of its prefix")));
 }
 
+unsigned long ImageData::heldBytes() {
+    // The chunk's header was checked against the file when its data offset or mapping was taken.
+    long position = 0, listed = -1;
+    parent_.hasChunkInMap(frameChunkName_, &position, &listed);
+    unsigned char header[16];
+    if (parent_.readChunkData(position, header, sizeof header) != sizeof header)
+        return 0;
+    const std::uint64_t stored = detail::loadLE64(header + 8);
+    return listed < 0 ? stored : std::min<std::uint64_t>(stored, static_cast<std::uint64_t>(listed));
+}
+
 bool ImageData::openRaw(OpenMode mode) {
     if ((mode & Write) != 0 && !parent_.hasChunk(frameChunkName_, nullptr))
         parent_.storeChunk(frameChunkName_, nullptr, static_cast<unsigned long>(planeSize_ + prefixBytes));
@@ -138,19 +150,16 @@ bool ImageData::openRaw(OpenMode mode) {
     const bool mappable = (mode & Map) != 0 && (mode & NoMap) == 0 && parent_.isReadible() &&
                           !(parent_.isWritable() && dynamic_cast<IoMemoryBuffer*>(bytes));
     if (mappable) {
-        unsigned long size = 0;
-        IoMapping mapping(*bytes, parent_.mapChunkData(frameChunkName_, &size));
+        IoMapping mapping(*bytes, parent_.mapChunkData(frameChunkName_, nullptr));
         if (mapping) {
-            requireChunkHolds(size, true);
+            requireChunkHolds(heldBytes(), true);
             mapping_ = std::move(mapping);
             plane_ = static_cast<char*>(mapping_.get()) + prefixBytes;
             return IoImageDataDevice::open(mode | Mapped);
         }
     }
     const long dataOffset = parent_.chunkDataOffset(frameChunkName_);
-    long size = -1;
-    parent_.hasChunk(frameChunkName_, &size);
-    requireChunkHolds(static_cast<unsigned long>(std::max(size, 0L)), true);
+    requireChunkHolds(heldBytes(), true);
     planeOffset_ = dataOffset + prefixBytes;
     return IoImageDataDevice::open(mode & ~Mapped);
 }
@@ -182,7 +191,7 @@ void ImageData::openCompressed(OpenMode mode) {
         unsigned long size = 0;
         IoMapping mapping(*parent_.device(), parent_.mapChunkData(frameChunkName_, &size));
         if (mapping) {
-            inflateFrom(static_cast<const char*>(mapping.get()), size);
+            inflateFrom(static_cast<const char*>(mapping.get()), std::min(size, heldBytes()));
             mapping.reset();
             inflated = true;
         }
@@ -190,7 +199,7 @@ void ImageData::openCompressed(OpenMode mode) {
     if (!inflated) {
         ByteVector chunk;
         parent_.loadChunk(frameChunkName_, chunk);
-        inflateFrom(chunk.data(), chunk.size());
+        inflateFrom(chunk.data(), std::min<unsigned long>(chunk.size(), heldBytes()));
     }
     plane_ = planeBuffer_.data();
 }

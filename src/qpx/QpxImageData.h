@@ -97,6 +97,8 @@ public:
 private:
     struct Span;
     Span clip(long stride, const Rectangle& r) const;
+    // Data bytes of the frame chunk: the smaller of the sizes its header and the chunk map give.
+    unsigned long heldBytes();
     void requireChunkHolds(unsigned long dataBytes, bool wholePlane) const;
     bool openRaw(OpenMode mode);
     void openCompressed(OpenMode mode);
