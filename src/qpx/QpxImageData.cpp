@@ -74,8 +74,9 @@ ImageData::ImageData(ChunkedDevice& parent, const std::string& frameChunkName, l
       bitsUsed_(bitsPerComponentUsed), bitsStored_(bitsPerComponentStored), components_(componentsPerPixel),
       dataFormat_(dataFormat), interpretation_(interpretation), compression_(compression),
       zlibLevel_(zlibLevel) {
-    if (width < 0 || height < 0 || componentsPerPixel < 0 || bitsPerComponentStored < 0 ||
-        bitsPerComponentUsed < 0)
+    // Pixels must have bytes: no components, or samples wider than 64 bits, leave nothing to address.
+    if (width < 0 || height < 0 || componentsPerPixel < 1 || bitsPerComponentStored < 0 ||
+        bitsPerComponentStored > 64 || bitsPerComponentUsed < 0)
         throw std::runtime_error(std::string(owner) + ": no frame has " + std::to_string(width) + " x " +
                                  std::to_string(height) + " pixels of " + std::to_string(componentsPerPixel) +
                                  " components of " + std::to_string(bitsPerComponentStored) + " bits");

@@ -37,8 +37,8 @@ public:
     // Bytes before the plane (or the zlib stream) in a frame chunk.
     static constexpr long prefixBytes = 8;
 
-    // Touches neither the file nor the chunk. A geometry whose rows or plane do not fit in 64 bits, or a
-    // negative size, throws std::runtime_error.
+    // Touches neither the file nor the chunk. A geometry whose rows or plane do not fit in 64 bits, a
+    // negative size, no components or samples of more than 64 bits throw std::runtime_error.
     ImageData(ChunkedDevice& parent, const std::string& frameChunkName, long width, long height,
               long bitsPerComponentUsed, long bitsPerComponentStored, long componentsPerPixel,
               Interpretation interpretation, DataFormat dataFormat, Compression compression, int zlibLevel);

@@ -569,6 +569,11 @@ TEST(QpxFrames, CompressionAndInterpretation) {
     raw["Attributes_dic"]["uiBpcSignificant_u32"] = 32;
     raw["Attributes_dic"]["uiBpcInMemory_u32"] = 32;
     EXPECT_EQ(metadataOnly(raw)->imageData(0)->dataFormat(), IoImageDataDevice::FloatingPoint);
+    // A frame whose pixels have no components is refused (the fuzz target once read such a frame's empty
+    // strips through a null row).
+    json none = ZanTest::nativeRaw({"none", 4, 2, 8, 8, 1}, 1);
+    none["Attributes_dic"]["uiComp_u32"] = 0;
+    EXPECT_THROW(metadataOnly(none)->imageData(0), std::runtime_error);
     // Lossy frames are no zlib streams: refused, not read as raw bytes.
     raw["Attributes_dic"]["eCompression_i32"] = 1;
     ZAN_EXPECT_THROW_MSG(

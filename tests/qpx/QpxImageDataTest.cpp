@@ -368,6 +368,9 @@ TEST(FrameChunk, GeometryThatOverflowsIsRefused) {
     EXPECT_THROW(make(1L << 40, 1L << 30, 16, 1), std::runtime_error);
     EXPECT_THROW(make(4294967295L, 1, 64, 4294967295L), std::runtime_error);
     EXPECT_THROW(make(-1, 4, 8, 1), std::runtime_error);
+    // Pixels without bytes.
+    EXPECT_THROW(make(4, 4, 8, 0), std::runtime_error);
+    EXPECT_THROW(make(4, 4, 65, 1), std::runtime_error);
     EXPECT_EQ(make(0, 0, 8, 1).planeSize(), 0);
 }
 
@@ -377,7 +380,7 @@ TEST(FrameGeometry, LineBytesAndPixelOffsets) {
     FrameStore files(false);
     struct Case {
         long width, bits, components, lineBytes;
-    } cases[] = {{3, 8, 1, 4}, {3, 16, 3, 20}, {5, 32, 1, 20}, {1, 12, 1, 4}, {2, 64, 1, 16}};
+    } cases[] = {{3, 8, 1, 4}, {3, 16, 3, 20}, {5, 32, 1, 20}, {1, 12, 1, 4}, {2, 64, 1, 16}, {3, 0, 1, 4}};
     for (const Case& c : cases) {
         const ImageData frame(files.chunked(), frameName, c.width, 2, c.bits, c.bits, c.components,
                               IoImageDataDevice::Plain, IoImageDataDevice::UnsignedInteger, ImageData::None,
