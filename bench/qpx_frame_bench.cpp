@@ -1,10 +1,12 @@
 // Reading one 16-bit frame of a native file through packedImage (page cache warm), each beside its floor in
 // the same run:
-//   BM_RawFrame/<side>/<mode>: a raw frame, mode 1 by positioned reads, 5 mapped; the floor is pread of the
-//     same plane bytes into a buffer of the same alignment. Counter "vs_pread".
-//   BM_ZlibFrame/<side>/<level>/<mode>: a compressed frame written at zlib level 0 (what the device writes)
-//     or 6, mode 1 loading the chunk, 5 inflating from a mapping; the floor is zlib's uncompress of the same
-//     stream from memory into a buffer of the same size. Counter "vs_uncompress".
+//   BM_RawFrame/<side>/<mode>/<threads>: a raw frame, mode 1 by positioned reads, 5 mapped; the floor is
+//     pread of the same plane bytes into a buffer of the same alignment. Counter "vs_pread".
+//   BM_ZlibFrame/<side>/<level>/<mode>/<threads>: a compressed frame written at zlib level 0 (what the device
+//     writes) or 6, mode 1 loading the chunk, 5 inflating from a mapping; the floor is zlib's uncompress of
+//     the same stream from memory into a buffer of the same size. Counter "vs_uncompress".
+//   threads is the frame device's worker count for copies out of memory (-1: the hardware's).
+//   BM_ZlibFrameReopened/<side>/<level>: as BM_ZlibFrame mapped, one thread, one frame device reopened.
 //   BM_OpenAndFrameTable: opening a file of 100,000 frames (100 time points x 10 positions x 100 planes),
 //     reading its attributes and its frame table, on a new device each time. Reported in milliseconds.
 // Goals: raw within 1.10 of pread, compressed within 1.05 of uncompress, the open under 50 ms.
@@ -115,18 +117,23 @@ double uncompressOnce(const Zan::ByteVector& stream, char* buffer, long bytes) {
 }
 
 // Runs packedImage of the frame in mode against floor(buffer), both into the same aligned buffer.
+// With reopened set, one frame device is opened and closed again each time (its plane buffer stays
+// allocated); otherwise each read makes a new frame device, as a client reading frame after frame does.
 template <typename Floor>
-void compare(benchmark::State& state, FrameFile& f, IoImageDataDevice::OpenMode mode, const char* counter,
-             Floor&& floor) {
+void compare(benchmark::State& state, FrameFile& f, IoImageDataDevice::OpenMode mode, int threads,
+             const char* counter, Floor&& floor, bool reopened = false) {
     QpxFileDevice file(f.path.string());
     if (!file.open(IoDevice::Read, 3, nullptr))
         throw std::runtime_error("cannot open " + f.path.string());
     const long line = ZanTest::nativeLineBytes(f.geometry), bytes = f.planeBytes();
     AlignedBuffer buffer(static_cast<std::size_t>(bytes));
     double method = 0, base = 0;
+    std::unique_ptr<IoImageDataDevice> kept = file.imageData(0);
     for (auto _ : state) {
         const auto start = Clock::now();
-        const auto frame = file.imageData(0);
+        const auto made = reopened ? nullptr : file.imageData(0);
+        IoImageDataDevice* frame = reopened ? kept.get() : made.get();
+        frame->setPropertyInt(IoImageDataDevice::Threads, threads);
         if (!frame->open(mode))
             throw std::runtime_error("no frame");
         frame->packedImage(buffer.data, line);
@@ -144,24 +151,40 @@ void compare(benchmark::State& state, FrameFile& f, IoImageDataDevice::OpenMode 
 void BM_RawFrame(benchmark::State& state) {
     FrameFile& f = frameFile(state.range(0), -1);
     const int fd = ::open(f.path.c_str(), O_RDONLY);
-    compare(state, f, static_cast<IoImageDataDevice::OpenMode>(state.range(1)), "vs_pread",
+    compare(state, f, static_cast<IoImageDataDevice::OpenMode>(state.range(1)),
+            static_cast<int>(state.range(2)), "vs_pread",
             [&](char* buffer, long bytes) { return preadOnce(fd, buffer, bytes, f.planeOffset); });
     ::close(fd);
 }
 BENCHMARK(BM_RawFrame)
-    ->ArgsProduct({{2048, 4096}, {1, 5}})
-    ->ArgNames({"side", "mode"})
+    ->ArgsProduct({{2048, 4096}, {1, 5}, {-1, 1}})
+    ->ArgNames({"side", "mode", "threads"})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
 void BM_ZlibFrame(benchmark::State& state) {
     FrameFile& f = frameFile(state.range(0), static_cast<int>(state.range(1)));
-    compare(state, f, static_cast<IoImageDataDevice::OpenMode>(state.range(2)), "vs_uncompress",
+    compare(state, f, static_cast<IoImageDataDevice::OpenMode>(state.range(2)),
+            static_cast<int>(state.range(3)), "vs_uncompress",
             [&](char* buffer, long bytes) { return uncompressOnce(f.stream, buffer, bytes); });
 }
 BENCHMARK(BM_ZlibFrame)
-    ->ArgsProduct({{2048, 4096}, {0, 6}, {1, 5}})
-    ->ArgNames({"side", "level", "mode"})
+    ->ArgsProduct({{2048, 4096}, {0, 6}, {1, 5}, {-1, 1}})
+    ->ArgNames({"side", "level", "mode", "threads"})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// One frame device reopened: the steady state without a new plane buffer (and its first-touch page
+// faults) for every read.
+void BM_ZlibFrameReopened(benchmark::State& state) {
+    FrameFile& f = frameFile(state.range(0), static_cast<int>(state.range(1)));
+    compare(
+        state, f, 0x5, 1, "vs_uncompress",
+        [&](char* buffer, long bytes) { return uncompressOnce(f.stream, buffer, bytes); }, true);
+}
+BENCHMARK(BM_ZlibFrameReopened)
+    ->ArgsProduct({{2048, 4096}, {0, 6}})
+    ->ArgNames({"side", "level"})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

@@ -3,7 +3,6 @@
 #include <io/IoMemoryBuffer.h>
 #include <io/ParallelFor.h>
 #include <io/detail/CheckedSize.h>
-#include <io/detail/LittleEndian.h>
 #include <io/detail/RowCopy.h>
 #include <qpx/QpxChunkedDevice.h>
 
@@ -41,6 +40,10 @@ constexpr unsigned long inflateStep = 65536;
 constexpr unsigned long maxInflateRatio = 1032;
 // Worker threads cost tens of microseconds each; a copy gets one for every this many bytes at most.
 constexpr long minBytesPerThread = 1L << 20;
+// Positioned reads of contiguous rows take up to this much at a time, looking at the abort flag between.
+constexpr long maxPlaneRunBytes = 64L << 20;
+// Reads of a mapped frame at least this large go through positioned reads when their rows are contiguous.
+constexpr long minPositionedRunBytes = 64L << 10;
 
 // Ends an inflate stream however the inflate loop is left.
 struct InflateStream {
@@ -114,7 +117,7 @@ bool ImageData::open(OpenMode mode) {
         return false;
     changed_ = false;
     plane_ = nullptr;
-    planeOffset_ = -1;
+    planeOffset_ = mappedOffset_ = -1;
     if (compression_ == None)
         return openRaw(mode);
     openCompressed(mode);
@@ -131,15 +134,10 @@ void ImageData::requireChunkHolds(unsigned long dataBytes, bool wholePlane) cons
                             (wholePlane ? " of its prefix and plane" : " of its prefix")));
 }
 
-unsigned long ImageData::heldBytes() {
-    // The chunk's header was checked against the file when its data offset or mapping was taken.
-    long position = 0, listed = -1;
-    parent_.hasChunkInMap(frameChunkName_, &position, &listed);
-    unsigned char header[16];
-    if (parent_.readChunkData(position, header, sizeof header) != sizeof header)
-        return 0;
-    const std::uint64_t stored = detail::loadLE64(header + 8);
-    return listed < 0 ? stored : std::min<std::uint64_t>(stored, static_cast<std::uint64_t>(listed));
+unsigned long ImageData::heldBytes(unsigned long headerBytes) {
+    long listed = -1;
+    parent_.hasChunk(frameChunkName_, &listed);
+    return listed < 0 ? headerBytes : std::min(headerBytes, static_cast<unsigned long>(listed));
 }
 
 bool ImageData::openRaw(OpenMode mode) {
@@ -151,16 +149,19 @@ bool ImageData::openRaw(OpenMode mode) {
     const bool mappable = (mode & Map) != 0 && (mode & NoMap) == 0 && parent_.isReadible() &&
                           !(parent_.isWritable() && dynamic_cast<IoMemoryBuffer*>(bytes));
     if (mappable) {
-        IoMapping mapping(*bytes, parent_.mapChunkData(frameChunkName_, nullptr));
+        unsigned long size = 0;
+        IoMapping mapping(*bytes, parent_.mapChunkData(frameChunkName_, &size));
         if (mapping) {
-            requireChunkHolds(heldBytes(), true);
+            requireChunkHolds(heldBytes(size), true);
+            mappedOffset_ = parent_.chunkDataOffset(frameChunkName_) + prefixBytes;
             mapping_ = std::move(mapping);
             plane_ = static_cast<char*>(mapping_.get()) + prefixBytes;
             return IoImageDataDevice::open(mode | Mapped);
         }
     }
-    const long dataOffset = parent_.chunkDataOffset(frameChunkName_);
-    requireChunkHolds(heldBytes(), true);
+    unsigned long size = 0;
+    const long dataOffset = parent_.chunkDataOffset(frameChunkName_, &size);
+    requireChunkHolds(heldBytes(size), true);
     planeOffset_ = dataOffset + prefixBytes;
     return IoImageDataDevice::open(mode & ~Mapped);
 }
@@ -192,7 +193,7 @@ void ImageData::openCompressed(OpenMode mode) {
         unsigned long size = 0;
         IoMapping mapping(*parent_.device(), parent_.mapChunkData(frameChunkName_, &size));
         if (mapping) {
-            inflateFrom(static_cast<const char*>(mapping.get()), std::min(size, heldBytes()));
+            inflateFrom(static_cast<const char*>(mapping.get()), heldBytes(size));
             mapping.reset();
             inflated = true;
         }
@@ -200,7 +201,7 @@ void ImageData::openCompressed(OpenMode mode) {
     if (!inflated) {
         ByteVector chunk;
         parent_.loadChunk(frameChunkName_, chunk);
-        inflateFrom(chunk.data(), std::min<unsigned long>(chunk.size(), heldBytes()));
+        inflateFrom(chunk.data(), heldBytes(chunk.size()));
     }
     plane_ = planeBuffer_.data();
 }
@@ -246,7 +247,7 @@ void ImageData::close() {
         planeBuffer_.clear();
     }
     plane_ = nullptr;
-    planeOffset_ = -1;
+    planeOffset_ = mappedOffset_ = -1;
     std::exception_ptr failure;
     try {
         mapping_.reset();
@@ -402,7 +403,12 @@ void ImageData::transferRows(char* buffer, long stride, const Rectangle& r, bool
     char* caller = buffer + s.callerOffset;
     const long rows = s.endRow - s.firstRow;
     const unsigned short mask = sampleMask();
-    if (plane_) {
+    // Rows that follow each other in the file and in the caller's buffer are read from a mapped frame by
+    // positioned reads: the system copies them out of the page cache without the TLB misses that a copy out
+    // of the mapping's 4 KiB pages pays, which made such copies two to four times slower than pread.
+    const bool runs = !toFile && s.bytes == lineBytes_ && stride == lineBytes_ &&
+                      rows * s.bytes >= minPositionedRunBytes && mappedOffset_ >= 0;
+    if (plane_ && !runs) {
         char* frame = plane_ + s.firstRow * lineBytes_ + s.frameOffset;
         const long threads = copyThreads(rows * s.bytes);
         ParallelFor(
@@ -419,9 +425,10 @@ void ImageData::transferRows(char* buffer, long stride, const Rectangle& r, bool
             static_cast<int>(threads));
         return;
     }
-    if (planeOffset_ < 0)
+    const long planeAt = runs ? mappedOffset_ : planeOffset_;
+    if (planeAt < 0)
         return;
-    const long fileStart = planeOffset_ + s.firstRow * lineBytes_ + s.frameOffset;
+    const long fileStart = planeAt + s.firstRow * lineBytes_ + s.frameOffset;
     // Contiguous rows go to the file in runs, one call each. Positioned writes store the caller's bytes as
     // they are.
     if (toFile) {
@@ -433,7 +440,7 @@ void ImageData::transferRows(char* buffer, long stride, const Rectangle& r, bool
     }
     readRowRuns([this](long at, void* data, unsigned long n) { return parent_.readChunkData(at, data, n); },
                 fileStart, lineBytes_, caller, stride, s.bytes, rows,
-                message("readCurrentPlane", "could not read all data"));
+                message("readCurrentPlane", "could not read all data"), maxPlaneRunBytes);
     if (mask != 0)
         for (long i = 0; i < rows; ++i)
             detail::copyRowMasked(caller + i * stride, caller + i * stride, s.bytes, mask);

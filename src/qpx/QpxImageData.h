@@ -97,8 +97,8 @@ public:
 private:
     struct Span;
     Span clip(long stride, const Rectangle& r) const;
-    // Data bytes of the frame chunk: the smaller of the sizes its header and the chunk map give.
-    unsigned long heldBytes();
+    // Data bytes of the frame chunk: the smaller of its header's size and the chunk map's.
+    unsigned long heldBytes(unsigned long headerBytes);
     void requireChunkHolds(unsigned long dataBytes, bool wholePlane) const;
     bool openRaw(OpenMode mode);
     void openCompressed(OpenMode mode);
@@ -119,6 +119,7 @@ private:
     Compression compression_;
     int zlibLevel_;
     long planeOffset_ = -1;
+    long mappedOffset_ = -1; // file offset of a mapped plane, for the reads that take positioned transfers
     IoMapping mapping_;
     char* plane_ = nullptr;
     ByteVector planeBuffer_;
