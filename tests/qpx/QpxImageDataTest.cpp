@@ -611,6 +611,38 @@ TEST(FrameCopies, PositionedReadsGoInRunsOfRows) {
     EXPECT_EQ(files.buffer()->reads, 10);
 }
 
+// Large reads of contiguous rows of a mapped frame go through positioned reads, which see what was written
+// through the mapping and are masked alike.
+TEST(FrameCopies, MappedFramesReadLargeRunsByPositionedReads) {
+    const Geometry g{"gray12_large", 256, 200, 12, 16, 1, 1}; // 100 KiB
+    const Bytes dirty = planeOf(g, [](long x, long y, long) { return 0xF000u | ((x + y) & 0xFFF); });
+    const Bytes clean = planeOf(g, [](long x, long y, long) { return std::uint64_t((x + y) & 0xFFF); });
+    FrameStore files(true);
+    {
+        auto frame = files.frame(g, ImageData::None);
+        ASSERT_TRUE(frame->open(IoImageDataDevice::Read | IoImageDataDevice::Write | 0x4));
+        ASSERT_NE(frame->memoryMappedPlane(), nullptr);
+        frame->writeCurrentPlane(dirty.data(), 512);
+        EXPECT_TRUE(sameBytes(readPlane(*frame, 512), clean));
+        // Unmasked bytes through the mapping, as another writer may leave them.
+        std::memcpy(const_cast<void*>(frame->memoryMappedPlane()), dirty.data(), dirty.size());
+        EXPECT_TRUE(sameBytes(readPlane(*frame, 512), clean));
+    }
+    FrameStore memory(false);
+    store(memory, g, ImageData::None, clean);
+    memory.reopen(IoDevice::Read);
+    auto frame = memory.frame(g, ImageData::None);
+    ASSERT_TRUE(frame->open(IoImageDataDevice::Read | 0x4));
+    ASSERT_NE(frame->memoryMappedPlane(), nullptr);
+    memory.buffer()->reads = 0;
+    EXPECT_TRUE(sameBytes(readPlane(*frame, 512), clean));
+    EXPECT_EQ(memory.buffer()->reads, 1);
+    // A rectangle of part of each row is copied out of the mapping.
+    Bytes part(10 * 20, '\0');
+    frame->readCurrentPlaneRect(part.data(), 20, {5, 3, 10, 10});
+    EXPECT_EQ(memory.buffer()->reads, 1);
+}
+
 TEST(FrameCopies, ThreadCountsGiveTheSameBytes) {
     const Geometry g{"rgb16_big", 700, 800, 16, 16, 3, 1}; // above a megabyte: several workers
     FrameStore files(false);
