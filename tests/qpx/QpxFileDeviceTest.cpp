@@ -134,28 +134,6 @@ INSTANTIATE_TEST_SUITE_P(All, QpxRoundTrip, ::testing::ValuesIn(geometries),
 
 const NativeGeometry rgb8{"rgb8", 6, 4, 8, 8, 3};
 
-// A version 2 file: the metadata as XML variants under the old chunk names, frames as a version 3 file has.
-Bytes version2File(const NativeGeometry& g, unsigned frames) {
-    auto chunked = chunked_test::memoryDevice();
-    chunked->setVersion({2, 0});
-    EXPECT_TRUE(chunked->open(IoDevice::Write | IoDevice::Update, 3, nullptr));
-    const ZanTest::RawMetadataBlocks b = ZanTest::xmlVariantBlocks(ZanTest::nativeRaw(g, frames));
-    chunked->storeChunk("ImageAttributes!", b.attributes.data(), b.attributes.size());
-    chunked->storeChunk("ImageMetadata!", b.experiment.data(), b.experiment.size());
-    chunked->storeChunk("ImageTextInfo!", b.textInfo.data(), b.textInfo.size());
-    chunked->storeChunk("ImageMetadataSeq|0!", b.metadata.data(), b.metadata.size());
-    for (unsigned f = 0; f < frames; ++f) {
-        ImageData frame(*chunked, "ImageDataSeq|" + std::to_string(f) + "!", g.width, g.height, g.bitsUsed,
-                        g.bitsStored, g.components, IoImageDataDevice::Colour,
-                        IoImageDataDevice::UnsignedInteger, ImageData::None, 0);
-        EXPECT_TRUE(frame.open(IoImageDataDevice::Write));
-        ZanTest::writeNativeFrame(frame, g, f);
-        frame.close();
-    }
-    chunked->close();
-    return chunked_test::contents(*chunked);
-}
-
 TEST(QpxDocuments, Version3AndVersion2Files) {
     const json raw = ZanTest::nativeRaw(rgb8, 2);
     const Bytes v3 = nativeFileBytes(rgb8, 2);

@@ -77,22 +77,7 @@ TEST(QpxFileFuzzSeeds, Write) {
                  level(TimeLevel, timePars(2), {level(ZStackLevel, zPars(3, 0, 2, 1, 1))});
              f.setRawMetadata(raw);
          }));
-    // Version 2: the metadata as XML variants, one raw frame.
-    auto chunked = chunked_test::memoryDevice();
-    chunked->setVersion({2, 0});
-    ASSERT_TRUE(chunked->open(IoDevice::Write | IoDevice::Update, 3, nullptr));
-    const NativeGeometry g{"v2", 6, 3, 8, 8, 1};
-    const ZanTest::RawMetadataBlocks b = ZanTest::xmlVariantBlocks(ZanTest::nativeRaw(g, 1));
-    chunked->storeChunk("ImageAttributes!", b.attributes.data(), b.attributes.size());
-    chunked->storeChunk("ImageMetadata!", b.experiment.data(), b.experiment.size());
-    chunked->storeChunk("ImageTextInfo!", b.textInfo.data(), b.textInfo.size());
-    chunked->storeChunk("ImageMetadataSeq|0!", b.metadata.data(), b.metadata.size());
-    const Zan::ByteVector plane = ZanTest::nativePlane(g, 0);
-    Zan::ByteVector chunk(8, '\0');
-    chunk.insert(chunk.end(), plane.begin(), plane.end());
-    chunked->storeChunk("ImageDataSeq|0!", chunk.data(), chunk.size());
-    chunked->close();
-    save("version2.qpx", chunked_test::contents(*chunked));
+    save("version2.qpx", version2File({"v2", 6, 3, 8, 8, 1}, 1));
 }
 
 } // namespace

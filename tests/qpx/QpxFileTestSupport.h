@@ -6,15 +6,18 @@
 #include "ChunkedTestSupport.h"
 
 #include <support/NativeFiles.h>
+#include <support/RawMetadataFixtures.h>
 
 #include <io/IoMemoryBuffer.h>
 #include <qpx/QpxChunkedDevice.h>
 #include <qpx/QpxFileDevice.h>
+#include <qpx/QpxImageData.h>
 #include <qpx/detail/QpxFileDeviceImpl.h>
 
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -71,6 +74,31 @@ inline std::vector<std::string> chunksRead(QpxFileDevice& device, RecordingBuffe
             names.push_back(name);
     }
     return names;
+}
+
+// A version 2 file: the metadata as XML variants under the old chunk names, frames as a version 3 file
+// has them.
+inline Bytes version2File(const NativeGeometry& g, unsigned frames) {
+    auto chunked = chunked_test::memoryDevice();
+    chunked->setVersion({2, 0});
+    if (!chunked->open(Zan::IoDevice::Write | Zan::IoDevice::Update, 3, nullptr))
+        throw std::runtime_error("version2File: cannot create the file");
+    const ZanTest::RawMetadataBlocks b = ZanTest::xmlVariantBlocks(ZanTest::nativeRaw(g, frames));
+    chunked->storeChunk("ImageAttributes!", b.attributes.data(), b.attributes.size());
+    chunked->storeChunk("ImageMetadata!", b.experiment.data(), b.experiment.size());
+    chunked->storeChunk("ImageTextInfo!", b.textInfo.data(), b.textInfo.size());
+    chunked->storeChunk("ImageMetadataSeq|0!", b.metadata.data(), b.metadata.size());
+    for (unsigned f = 0; f < frames; ++f) {
+        Zan::QpxFileDevice::ImageData frame(
+            *chunked, "ImageDataSeq|" + std::to_string(f) + "!", g.width, g.height, g.bitsUsed, g.bitsStored,
+            g.components, Zan::IoImageDataDevice::Plain, Zan::IoImageDataDevice::UnsignedInteger,
+            Zan::QpxFileDevice::ImageData::None, 0);
+        frame.open(Zan::IoImageDataDevice::Write);
+        ZanTest::writeNativeFrame(frame, g, f);
+        frame.close();
+    }
+    chunked->close();
+    return chunked_test::contents(*chunked);
 }
 
 } // namespace native_test
