@@ -87,6 +87,9 @@ bool ChunkedDevice::hasChunkInMap(const std::string& name, long* pos, long* size
 long ChunkedDevice::chunkDataOffset(const std::string& name) {
     return d_->chunkDataOffset(name);
 }
+long ChunkedDevice::chunkDataOffset(const std::string& name, unsigned long* dataSize) {
+    return d_->chunkDataOffset(name, dataSize);
+}
 void* ChunkedDevice::mapChunkData(const std::string& name, unsigned long* size) {
     return d_->mapChunkData(name, size);
 }

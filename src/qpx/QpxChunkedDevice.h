@@ -87,6 +87,8 @@ public:
     // Size -1 stands for a size not yet known; it is then read from the chunk's header.
     bool hasChunkInMap(const std::string& name, long* pos, long* size);
     long chunkDataOffset(const std::string& name);
+    // As above; dataSize (when not null) receives the data size that the chunk's header gives.
+    long chunkDataOffset(const std::string& name, unsigned long* dataSize);
     // The named chunk's data mapped into memory (null when the name is not in the map). A memory
     // buffer's mapping points into its vector and moves when the buffer grows: release it before
     // writing further chunks.

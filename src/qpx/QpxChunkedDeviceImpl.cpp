@@ -437,12 +437,14 @@ bool Impl::hasChunkInMap(const std::string& name, long* pos, long* size) {
     return true;
 }
 
-long Impl::chunkDataOffset(const std::string& name) {
+long Impl::chunkDataOffset(const std::string& name, unsigned long* dataSize) {
     checkOpen();
     const auto it = chunkMap.find(name);
     if (it == chunkMap.end())
         throw std::runtime_error("no such chunk");
     const ChunkHeader header = namedChunkHeader(it->second);
+    if (dataSize)
+        *dataSize = header.dataLength;
     return it->second.position + headerSize + static_cast<long>(header.nameLength);
 }
 

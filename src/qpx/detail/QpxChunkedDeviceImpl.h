@@ -50,7 +50,7 @@ public:
     bool loadChunk(const std::string& name, ByteVector& data);
     unsigned long readChunkData(const std::string& name, void* buffer, unsigned long maxSize);
     bool hasChunkInMap(const std::string& name, long* pos, long* size);
-    long chunkDataOffset(const std::string& name);
+    long chunkDataOffset(const std::string& name, unsigned long* dataSize = nullptr);
     void* mapChunkData(const std::string& name, unsigned long* size);
     void unmapChunkData(void* address);
     unsigned long readChunkData(long pos, void* buffer, unsigned long count);

@@ -1,0 +1,135 @@
+#include <qpx/QpxFileDevice.h>
+
+#include <io/IoFileDevice.h>
+#include <io/IoMemoryBuffer.h>
+#include <qpx/detail/QpxFileDeviceImpl.h>
+
+#include <cctype>
+#include <stdexcept>
+
+namespace Zan {
+
+namespace {
+
+// The text from the last "." on, folded with the single-byte tolower, is ".qpx".
+template <typename Text>
+bool hasNativeExtension(const Text& name) {
+    const auto dot = name.rfind(typename Text::value_type('.'));
+    if (dot == Text::npos)
+        return false;
+    static constexpr char extension[] = ".qpx";
+    if (name.size() - dot != sizeof extension - 1)
+        return false;
+    for (std::size_t i = 0; i < sizeof extension - 1; ++i) {
+        const auto c = static_cast<unsigned long>(name[dot + i]);
+        const auto folded = c < 256 ? static_cast<unsigned long>(std::tolower(static_cast<int>(c))) : c;
+        if (folded != static_cast<unsigned char>(extension[i]))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QpxFileDevice::QpxFileDevice(const std::wstring& fileName)
+    : d_(std::make_unique<Impl>(std::make_unique<IoFileDevice>(fileName))) {}
+QpxFileDevice::QpxFileDevice(const std::string& fileName)
+    : d_(std::make_unique<Impl>(std::make_unique<IoFileDevice>(fileName))) {}
+QpxFileDevice::QpxFileDevice(std::size_t size, const void* data)
+    : d_(std::make_unique<Impl>(std::make_unique<IoMemoryBuffer>(size, data))) {}
+QpxFileDevice::QpxFileDevice() : d_(std::make_unique<Impl>()) {}
+QpxFileDevice::QpxFileDevice(std::unique_ptr<Impl> impl)
+    : d_(impl ? std::move(impl) : std::make_unique<Impl>()) {}
+QpxFileDevice::~QpxFileDevice() = default;
+
+bool QpxFileDevice::isAcceptableFilename(const std::string& fileName) {
+    return hasNativeExtension(fileName);
+}
+bool QpxFileDevice::isAcceptableFilename(const std::wstring& fileName) {
+    return hasNativeExtension(fileName);
+}
+
+bool QpxFileDevice::open(IoDevice::OpenMode mode, OpenOptions options, int* err) {
+    return d_->open(mode, options, err);
+}
+void QpxFileDevice::close() {
+    d_->close();
+}
+IoDevice::OpenMode QpxFileDevice::openMode() const {
+    return d_->openMode();
+}
+std::string QpxFileDevice::filename() const {
+    return d_->filename();
+}
+unsigned QpxFileDevice::sequenceCount() {
+    return d_->frameCount();
+}
+bool QpxFileDevice::sequenceIndex(const std::vector<unsigned>& loopIndexes, unsigned* sequenceIndex) {
+    return d_->sequenceIndex(loopIndexes, sequenceIndex);
+}
+std::vector<unsigned> QpxFileDevice::loopIndexes(unsigned sequenceIndex) {
+    return d_->loopIndexes(sequenceIndex);
+}
+std::vector<std::vector<unsigned>> QpxFileDevice::allLoopIndexes() {
+    return d_->allLoopIndexes();
+}
+nlohmann::json QpxFileDevice::rawMetadata() {
+    return d_->rawMatadata();
+}
+nlohmann::json QpxFileDevice::attributes() {
+    return d_->attributes();
+}
+void QpxFileDevice::setAttributes(const nlohmann::json&) {
+    throw std::logic_error("QpxFileDevice::setAttributed not implemented");
+}
+nlohmann::json QpxFileDevice::metadata() {
+    return d_->metadata();
+}
+void QpxFileDevice::setMetadata(const nlohmann::json&) {
+    throw std::logic_error("QpxFileDevice::setMetadata not implemented");
+}
+nlohmann::json QpxFileDevice::frameMetadata(unsigned sequenceIndex, const std::string& jsonPointer) {
+    return d_->frameMetadata(sequenceIndex, jsonPointer);
+}
+void QpxFileDevice::setFrameMetadata(unsigned, const nlohmann::json&) {
+    throw std::logic_error("QpxFileDevice::setFrameMetadata not implemented");
+}
+nlohmann::json QpxFileDevice::experiment() {
+    return d_->experiment();
+}
+void QpxFileDevice::setExperiment(const nlohmann::json&) {
+    throw std::logic_error("QpxFileDevice::setExperiment not implemented");
+}
+nlohmann::json QpxFileDevice::textInfo() {
+    return d_->textInfo();
+}
+void QpxFileDevice::setTextInfo(const nlohmann::json&) {
+    throw std::logic_error("QpxFileDevice::setTextInfo not implemented");
+}
+std::unique_ptr<IoImageDataDevice> QpxFileDevice::imageData(unsigned sequenceIndex) {
+    return d_->imageData(sequenceIndex);
+}
+nlohmann::json QpxFileDevice::customMetadata(const std::string& name) {
+    return d_->customMetadata(name);
+}
+nlohmann::json QpxFileDevice::customMetadata(const std::string& name, unsigned sequenceIndex) {
+    return d_->customMetadata(name, sequenceIndex);
+}
+
+QpxFileDevice::ChunkedDevice& QpxFileDevice::chunkedDevice() {
+    return d_->chunked;
+}
+const QpxFileDevice::ChunkedDevice& QpxFileDevice::chunkedDevice() const {
+    return d_->chunked;
+}
+ByteVector QpxFileDevice::chunkedData(const std::string& name) {
+    return d_->chunkedData(name);
+}
+void QpxFileDevice::setChunkedData(const std::string& name, const ByteVector& data) {
+    d_->setChunkedData(name, data);
+}
+bool QpxFileDevice::setRawMetadata(const nlohmann::json& raw) {
+    return d_->setRawMetadata(raw);
+}
+
+} // namespace Zan

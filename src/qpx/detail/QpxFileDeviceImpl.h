@@ -1,0 +1,96 @@
+#pragma once
+
+#include <qpx/QpxChunkedDevice.h>
+#include <qpx/QpxFileDevice.h>
+
+#include <io/Rectangle.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Zan {
+
+// State and behaviour of the native image-file device; the public class forwards every operation here.
+// Documents and tables are derived on first demand and kept for the object's life: no operation clears a
+// flag, a document or a table.
+class ZAN_HIDDEN QpxFileDevice::Impl {
+public:
+    using json = nlohmann::json;
+    using FrameTable = std::vector<std::vector<std::uint32_t>>;
+
+    // Without a byte device the chunked device is unbound.
+    explicit Impl(std::unique_ptr<IoDevice> device = nullptr);
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+
+    // The order of these operations is the implementation's layout; keep it.
+    virtual ~Impl();
+    virtual bool open(IoDevice::OpenMode mode, OpenOptions options, int* err);
+    virtual void close();
+    virtual IoDevice::OpenMode openMode() const;
+    virtual std::string filename() const;
+    virtual bool sequenceIndex(const std::vector<std::uint32_t>& indexes, std::uint32_t* seq);
+    virtual std::vector<std::uint32_t> loopIndexes(std::uint32_t seq);
+    virtual FrameTable allLoopIndexes();
+    virtual json rawMatadata();
+    virtual json attributes();
+    virtual ByteVector customData(const std::string& name);
+    virtual ByteVector customData(const std::string& name, std::uint32_t seq);
+    virtual json customMetadata(const std::string& name);
+    virtual json customMetadata(const std::string& name, std::uint32_t seq);
+    virtual json experiment();
+    virtual json frameMetadata(std::uint32_t seq, const std::string& jsonPointer);
+    virtual std::unique_ptr<IoImageDataDevice> imageData(std::uint32_t seq);
+    virtual json metadata();
+    virtual json textInfo();
+    virtual ByteVector chunkedData(const std::string& name);
+    virtual void setChunkedData(const std::string& name, const ByteVector& data);
+    virtual bool setRawMetadata(const json& raw);
+    // Whole frames and rectangles written or summed from byte vectors: not built yet, each throws
+    // std::logic_error "not implemented".
+    virtual bool setImageData(const ByteVector& data, std::uint32_t seq);
+    virtual bool addImageData(const ByteVector& data, std::uint32_t seq);
+    virtual bool setImageDataRect(const ByteVector& data, std::uint32_t seq, const Rectangle& rect);
+    virtual bool addImageDataRect(const ByteVector& data, std::uint32_t seq, const Rectangle& rect);
+
+    // The number of frames of the frame table, derived if need be (no copy of the table).
+    std::uint32_t frameCount();
+
+    ChunkedDevice chunked;
+    bool attributesValid = false;
+    bool globalMetadataValid = false;
+    bool metadataValid = false;
+    bool experimentValid = false;
+    bool rawMetadataValid = false;
+    bool textInfoValid = false;
+    bool componentRangesValid = false;
+    json attributesDocument;
+    json globalMetadataDocument;
+    json metadataDocument;
+    json experimentDocument;
+    json rawMetadataDocument;
+    json textInfoDocument;
+    FrameTable frameTable;
+    std::vector<double> frameTimes;
+    std::vector<float> componentMinima;
+    std::vector<float> componentMaxima;
+
+private:
+    void checkOpen() const;
+    void checkWritable() const;
+    const json& rawDocument();
+    const json& attributesDoc();
+    const json& textInfoDoc();
+    const json& experimentDoc();
+    const json& globalMetadataDoc();
+    const json& metadataDoc();
+    void loadFrameTimes();
+    void loadComponentRanges();
+    const std::vector<std::uint32_t>& frameEntry(std::uint32_t seq, const char* operation);
+};
+
+} // namespace Zan

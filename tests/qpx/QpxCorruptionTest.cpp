@@ -1,0 +1,188 @@
+// Native files written by our devices, then damaged one thing at a time: frame chunks and metadata
+// chunks. Each case names what must fail and how; nothing may crash, read past a chunk or report a
+// partial frame as whole.
+
+#include "QpxFileTestSupport.h"
+
+#include <support/Expect.h>
+
+#include <qpx/QpxImageData.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+using namespace native_test;
+using chunked_test::getLe;
+using chunked_test::putLe;
+using nlohmann::json;
+using Zan::IoDevice;
+using Zan::IoImageDataDevice;
+
+const NativeGeometry raw16{"gray16", 8, 4, 16, 16, 1}; // plane 64 bytes
+const NativeGeometry zlib16{"gray16_zlib", 8, 4, 16, 16, 1, true};
+
+// Positions of the chunks of a file, and where their data begin.
+struct Chunks {
+    Bytes& bytes;
+    long position(const std::string& name) const {
+        auto chunked = chunked_test::memoryDevice(bytes);
+        chunked->open(IoDevice::Read, 1, nullptr);
+        long pos = -1;
+        chunked->hasChunkInMap(name, &pos, nullptr);
+        return pos;
+    }
+    long data(const std::string& name) const {
+        const long pos = position(name);
+        return pos + 16 + static_cast<long>(getLe(bytes, static_cast<std::size_t>(pos) + 4, 4));
+    }
+    // The size field of the name's entry in the chunk map (the last copy of the name in the file).
+    std::size_t mapSize(const std::string& name) const { return bytes.rfind(name) + name.size() + 8; }
+};
+
+std::string readMessage(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// Opens frame 1 with mode and reads it whole; the failure's message, or "" when it read.
+std::string frameOneMessage(QpxFileDevice& file, IoImageDataDevice::OpenMode mode) {
+    return readMessage([&] {
+        auto frame = file.imageData(1);
+        if (!frame->open(mode))
+            throw std::runtime_error("no frame");
+        Bytes out(64, '\0');
+        frame->packedImage(out.data(), 16);
+    });
+}
+
+struct Damage {
+    const char* name;
+    const NativeGeometry* geometry;
+    std::function<void(Chunks&)> apply;
+    std::function<void(QpxFileDevice&)> check;
+};
+
+const std::string frame1 = "ImageDataSeq|1!";
+const std::string badHeader = "error reading chunk header";
+const std::string inflateFailed = "QPX ImageData: zlib uncompress failed";
+
+// Frame 1 fails the same way mapped and by positioned reads; frame 0 still reads.
+std::function<void(QpxFileDevice&)> frameOneFails(const std::string& message) {
+    return [message](QpxFileDevice& file) {
+        EXPECT_EQ(frameOneMessage(file, 0x5), message);
+        EXPECT_EQ(frameOneMessage(file, 0x1), message);
+        auto frame = file.imageData(0);
+        ASSERT_TRUE(frame->open(IoImageDataDevice::Read));
+    };
+}
+
+const std::string shortRaw(long held) {
+    return "QpxFileDevice::ImageData::open: chunk \"ImageDataSeq|1!\" holds " + std::to_string(held) +
+           " data bytes, fewer than the 72 of its prefix and plane";
+}
+
+const Damage damages[] = {
+    {"frame_magic", &raw16, [](Chunks& c) { c.bytes[c.position(frame1)] ^= 1; }, frameOneFails(badHeader)},
+    {"frame_length_past_end", &raw16,
+     [](Chunks& c) { putLe(c.bytes, c.position(frame1) + 8, 1ull << 40, 8); }, frameOneFails(badHeader)},
+    {"frame_header_short", &raw16, [](Chunks& c) { putLe(c.bytes, c.position(frame1) + 8, 40, 8); },
+     frameOneFails(shortRaw(40))},
+    {"frame_map_size_short", &raw16, [](Chunks& c) { putLe(c.bytes, c.mapSize(frame1), 71, 8); },
+     frameOneFails(shortRaw(71))},
+    {"zlib_stream_damaged", &zlib16, [](Chunks& c) { c.bytes[c.data(frame1) + 12] ^= 0x40; },
+     frameOneFails(inflateFailed)},
+    {"zlib_stream_cut", &zlib16,
+     [](Chunks& c) {
+         const long pos = c.position(frame1);
+         putLe(c.bytes, pos + 8, getLe(c.bytes, pos + 8, 8) - 5, 8);
+         putLe(c.bytes, c.mapSize(frame1), getLe(c.bytes, c.mapSize(frame1), 8) - 5, 8);
+     },
+     frameOneFails(inflateFailed)},
+    {"zlib_prefix_cut", &zlib16,
+     [](Chunks& c) {
+         putLe(c.bytes, c.position(frame1) + 8, 5, 8);
+         putLe(c.bytes, c.mapSize(frame1), 5, 8);
+     },
+     frameOneFails(
+         "QpxFileDevice::ImageData::open: chunk \"ImageDataSeq|1!\" holds 5 data bytes, fewer than the "
+         "8 of its prefix")},
+    {"attributes_magic", &raw16, [](Chunks& c) { c.bytes[c.position("ImageAttributesLV!")] ^= 1; },
+     [](QpxFileDevice& file) {
+         ZAN_EXPECT_THROW_MSG(file.attributes(), std::runtime_error, "Cannot parse image attributes");
+         ZAN_EXPECT_THROW_MSG(file.imageData(0), std::runtime_error, "Cannot parse image attributes");
+     }},
+    {"attributes_data", &raw16,
+     [](Chunks& c) { c.bytes.replace(c.data("ImageAttributesLV!"), 16, Bytes(16, '\xFF')); },
+     [](QpxFileDevice& file) {
+         ZAN_EXPECT_THROW_MSG(file.attributes(), std::runtime_error, "Cannot parse image attributes");
+     }},
+    {"experiment_data", &raw16,
+     [](Chunks& c) { c.bytes.replace(c.data("ImageMetadataLV!"), 16, Bytes(16, '\xFF')); },
+     [](QpxFileDevice& file) {
+         // Without an experiment the file is one frame, which still reads.
+         EXPECT_TRUE(file.experiment().is_null());
+         EXPECT_EQ(file.sequenceCount(), 1u);
+         EXPECT_EQ(frameOneMessage(file, 0x5), "");
+     }},
+    {"text_info_data", &raw16,
+     [](Chunks& c) { c.bytes.replace(c.data("ImageTextInfoLV!"), 16, Bytes(16, '\xFF')); },
+     [](QpxFileDevice& file) {
+         EXPECT_TRUE(file.textInfo().is_null());
+         EXPECT_EQ(file.attributes()["widthPx"], 8);
+     }},
+    {"picture_metadata_data", &raw16,
+     [](Chunks& c) { c.bytes.replace(c.data("ImageMetadataSeqLV|0!"), 16, Bytes(16, '\xFF')); },
+     [](QpxFileDevice& file) {
+         EXPECT_EQ(file.metadata()["/contents/channelCount"_json_pointer], 1);
+         EXPECT_EQ(frameOneMessage(file, 0x1), "");
+     }},
+};
+
+class QpxCorruption : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(QpxCorruption, FailsAsExpected) {
+    const Damage& d = GetParam();
+    Bytes bytes = nativeFileBytes(*d.geometry, 2);
+    Chunks chunks{bytes};
+    d.apply(chunks);
+    QpxFileDevice file(bytes.size(), bytes.data());
+    ASSERT_TRUE(file.open(IoDevice::Read, 3, nullptr));
+    d.check(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, QpxCorruption, ::testing::ValuesIn(damages),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Attributes that promise more than a frame chunk holds: the frames are refused, not read past.
+TEST(QpxCorruptionAttributes, GeometryBeyondTheChunks) {
+    for (const NativeGeometry* g : {&raw16, &zlib16}) {
+        SCOPED_TRACE(g->name);
+        const Bytes bytes = nativeFileBytes(*g, 2);
+        QpxFileDevice file(std::make_unique<QpxFileDevice::Impl>(
+            std::make_unique<Zan::IoMemoryBuffer>(bytes.size(), bytes.data())));
+        ASSERT_TRUE(file.open(IoDevice::Read | IoDevice::Update, 3, nullptr));
+        json raw = ZanTest::nativeRaw(*g, 2);
+        raw["Attributes_dic"]["uiWidth_u32"] = 1u << 20;
+        raw["Attributes_dic"]["uiHeight_u32"] = 1u << 20;
+        ASSERT_TRUE(file.setRawMetadata(raw));
+        file.close();
+        const auto* buffer = dynamic_cast<const Zan::IoMemoryBuffer*>(file.chunkedDevice().device());
+        const Bytes damaged(buffer->data(), static_cast<std::size_t>(buffer->size()));
+        QpxFileDevice fresh(damaged.size(), damaged.data());
+        ASSERT_TRUE(fresh.open(IoDevice::Read, 1, nullptr));
+        const std::string message = frameOneMessage(fresh, 0x1);
+        EXPECT_EQ(message, g->lossless
+                               ? inflateFailed
+                               : "QpxFileDevice::ImageData::open: chunk \"ImageDataSeq|1!\" holds 72 data "
+                                 "bytes, fewer than the 2199023255560 of its prefix and plane");
+    }
+}
+
+} // namespace
