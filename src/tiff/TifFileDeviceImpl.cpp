@@ -114,23 +114,28 @@ bool TifFileDevice::Impl::open(IoDevice::OpenMode mode) {
         return false;
     if (formatObject)
         throw std::logic_error("already open");
-    if (!device->open(mode))
-        return false;
+    // libtiff reads back what it writes (a second directory is linked to the first through the file), and
+    // appending means reading the directories already there: both need a byte device open for reading too.
+    // Append itself must not be the byte device's mode, or every write would land at the end of the file.
     const char* tiffMode = nullptr;
-    switch (device->openMode()) {
+    IoDevice::OpenMode byteMode = mode;
+    switch (mode) {
     case IoDevice::Read:
         tiffMode = "rm";
         break;
     case IoDevice::Write:
         tiffMode = "wm";
+        byteMode = IoDevice::Write | IoDevice::Update;
         break;
     case IoDevice::Append:
         tiffMode = "am";
+        byteMode = IoDevice::Read | IoDevice::Update;
         break;
     default:
-        closeQuietly(*device);
         return false;
     }
+    if (!device->open(byteMode))
+        return false;
     TiffHandle handle(openHandle(device.get(), tiffMode));
     if (!handle) {
         closeQuietly(*device);
@@ -145,6 +150,7 @@ bool TifFileDevice::Impl::open(IoDevice::OpenMode mode) {
         throw;
     }
     tif = std::move(handle);
+    openedMode = mode;
     return true;
 }
 
@@ -156,13 +162,14 @@ void TifFileDevice::Impl::close() {
     const bool flushed = !writable || TIFFFlush(tif.get()) == 1;
     formatObject.reset();
     tif.reset();
+    openedMode = IoDevice::NotOpen;
     device->close();
     if (!flushed)
         throw std::runtime_error("TifFileDevice::close: the directory could not be written");
 }
 
 IoDevice::OpenMode TifFileDevice::Impl::openMode() const {
-    return device ? device->openMode() : IoDevice::NotOpen;
+    return formatObject ? openedMode : IoDevice::NotOpen;
 }
 
 std::string TifFileDevice::Impl::filename() const {

@@ -188,6 +188,7 @@ public:
 
     bool open(IoDevice::OpenMode mode);
     void close();
+    // The mode given to open while open, else 0.
     IoDevice::OpenMode openMode() const;
     std::string filename() const;
     // The format; std::logic_error "device is not open" while closed.
@@ -204,6 +205,8 @@ public:
     TiffHandle tif;
     // Shared with the frame devices, which hold it weakly: a frame device outliving the file finds it gone.
     std::shared_ptr<BaseFormat> formatObject;
+    // The mode open was given (the byte device may have been opened with Update added).
+    IoDevice::OpenMode openedMode = IoDevice::NotOpen;
 };
 
 // The frame image-data device: geometry from the parent's format, the plane, strip and tile cursors, and
