@@ -306,7 +306,7 @@ private:
     BlockCache cache_;
 };
 
-// Rows of every plane, band after band, for the multi-plane packed copy: copied out of the planes in memory,
+// Rows of every plane, band after band, for the multi-plane packed copy: read where they lie in memory,
 // read strip by strip or tile row by tile row, or read as rectangles. A band fits the cache, so that it is
 // interleaved into the destination in one pass over the destination's memory.
 class PlaneBands {
@@ -344,7 +344,7 @@ public:
             bands->rows_ = std::max(1L, cacheBudget / product(planeCount, std::max(1L, lineSize)));
             bands->lineSize_ = lineSize;
         }
-        bands->planeBytes_ = product(bands->rows_, bands->lineSize_);
+        bands->planeBytes_ = bands->kind_ == Kind::Memory ? 0 : product(bands->rows_, bands->lineSize_);
         if (product(bands->planeBytes_, planeCount) > maxBandBytes)
             return nullptr;
         bands->scratch_.resize(static_cast<size_t>(bands->planeBytes_ * planeCount));
@@ -404,11 +404,13 @@ private:
     static constexpr long cacheBudget = 256L << 10;
     static constexpr long maxBandBytes = 64L << 20;
 
-    PlaneBands(IoImageDataDevice& device, long planes) : device_(device), planes_(planes), direct_(planes) {}
-    std::vector<const char*> direct_;
+    PlaneBands(IoImageDataDevice& device, long planes)
+        : device_(device), planes_(planes), direct_(static_cast<size_t>(planes)) {}
 
     IoImageDataDevice& device_;
     long planes_;
+    // Planes in memory are read where they are; the other kinds load into scratch_.
+    std::vector<const char*> direct_;
     Kind kind_ = Kind::Memory;
     long rows_ = 1, lineSize_ = 0, planeBytes_ = 0, tileWidth_ = 1;
     ByteVector scratch_;
