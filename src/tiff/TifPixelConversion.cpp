@@ -480,6 +480,13 @@ void TifFileDevice::BaseFormat::currentData(void* dst, unsigned long dstStride, 
         return;
     }
     const unsigned count = planar == PLANARCONFIG_CONTIG ? width * spp : width;
+    if (bits == 8 || bits == 16 || bits == 32) {
+        // Whole samples: each row is a copy.
+        const std::size_t rowBytes = std::size_t(count) * (bits / 8);
+        for (unsigned r = 0; r < rows; ++r)
+            std::memcpy(out + std::uint64_t(r) * dstStride, in + std::uint64_t(r) * srcStride, rowBytes);
+        return;
+    }
     for (unsigned r = 0; r < rows; ++r)
         unpackLine(dst, dstStride, src, srcStride, r, bits, count, expand, report);
 }
