@@ -42,7 +42,8 @@ TEST(TifFuzzSeeds, Write) {
         spec(PHOTOMETRIC_MINISBLACK, 8, 1, PLANARCONFIG_CONTIG, COMPRESSION_NONE, false),
         spec(PHOTOMETRIC_MINISBLACK, 12, 1, PLANARCONFIG_CONTIG, COMPRESSION_LZW, true),
         spec(PHOTOMETRIC_MINISWHITE, 1, 1, PLANARCONFIG_CONTIG, COMPRESSION_NONE, false),
-        spec(PHOTOMETRIC_MINISBLACK, 16, 1, PLANARCONFIG_CONTIG, COMPRESSION_NONE, false, SAMPLEFORMAT_IEEEFP),
+        spec(PHOTOMETRIC_MINISBLACK, 16, 1, PLANARCONFIG_CONTIG, COMPRESSION_NONE, false,
+             SAMPLEFORMAT_IEEEFP),
         spec(PHOTOMETRIC_RGB, 8, 3, PLANARCONFIG_CONTIG, COMPRESSION_ADOBE_DEFLATE, false),
         spec(PHOTOMETRIC_RGB, 16, 3, PLANARCONFIG_SEPARATE, COMPRESSION_NONE, true),
         spec(PHOTOMETRIC_PALETTE, 4, 1, PLANARCONFIG_CONTIG, COMPRESSION_NONE, false),
@@ -71,5 +72,6 @@ TEST(TifFuzzSeeds, Write) {
     data->writeCurrentPlane(frame.data(), 9 * 6);
     data.reset();
     writer.close();
-    writeBytes((dir / "device-rgb-12in16-tiles-lzw").string(), std::vector<char>(bytes->data(), bytes->data() + bytes->size()));
+    writeBytes((dir / "device-rgb-12in16-tiles-lzw").string(),
+               std::vector<char>(bytes->data(), bytes->data() + bytes->size()));
 }

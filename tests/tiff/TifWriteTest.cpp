@@ -175,7 +175,8 @@ TEST(TifWrite, FramesAreWrittenInOrderEachWithTheTagsOfTheFirst) {
     TempDir dir;
     const std::string path = dir.file("pages.tif");
     const WriteCase c = kWrites[0];
-    const std::vector<char> frame = packedFrame(c);
+    std::vector<char> frame = packedFrame(c);
+    frame.push_back(0); // the second frame starts one byte later
     TifFileDevice writer(path);
     ASSERT_TRUE(writer.open(IoDevice::Write, 0, nullptr));
     writer.setAttributes(attributesOf(c));
@@ -262,7 +263,8 @@ TEST(TifWrite, AppendingAddsADirectoryAfterThoseInTheFile) {
     TempDir dir;
     const std::string path = dir.file("appended.tif");
     const WriteCase c = kWrites[0];
-    const std::vector<char> frame = packedFrame(c);
+    std::vector<char> frame = packedFrame(c);
+    frame.push_back(0); // the second frame starts one byte later
     TifFileDevice first(path);
     writeFrame(first, attributesOf(c), frame, c.width);
     TifFileDevice appender(path);
