@@ -4,6 +4,7 @@
 #include <io/Exception.h>
 #include <io/ParallelFor.h>
 #include <io/detail/CheckedSize.h>
+#include <io/detail/PlaneInterleave.h>
 #include <io/detail/RowCopy.h>
 
 #include <algorithm>
@@ -35,6 +36,8 @@ void requireWrite(const IoImageDataDevice& device) {
 }
 
 constexpr const char* owner = "IoImageDataDevice";
+// Results from this size on are written with stores that bypass the cache.
+constexpr long streamingBytes = 8L << 20;
 
 // Products of sizes that come from a file: refuse what does not fit rather than wrap around.
 long product(long a, long b) {
@@ -303,6 +306,116 @@ private:
     BlockCache cache_;
 };
 
+// Rows of every plane, band after band, for the multi-plane packed copy: read where they lie in memory,
+// read strip by strip or tile row by tile row, or read as rectangles. A band fits the cache, so that it is
+// interleaved into the destination in one pass over the destination's memory.
+class PlaneBands {
+public:
+    // Null when the format offers none of these accesses or its bands would be large.
+    static std::unique_ptr<PlaneBands> make(IoImageDataDevice& device, const char* operation) {
+        const long planeCount = device.planes(), pixel = pixelSize(device), lineSize = planeLineSize(device);
+        auto bands = std::unique_ptr<PlaneBands>(new PlaneBands(device, planeCount));
+        long rowsPerStrip = 0, tileW = 0, tileH = 0;
+        bool inMemory = true;
+        for (long p = 0; p < planeCount && inMemory; ++p) {
+            device.setCurrentPlane(p);
+            inMemory = device.memoryMappedPlane() != nullptr;
+        }
+        if (inMemory) {
+            bands->kind_ = Kind::Memory;
+            bands->rows_ = std::max(1L, cacheBudget / product(planeCount, std::max(1L, lineSize)));
+            bands->lineSize_ = lineSize;
+        } else if (device.isStriped(&rowsPerStrip)) {
+            bands->kind_ = Kind::Strips;
+            bands->rows_ =
+                std::min(requirePositive(rowsPerStrip, operation, "rows per strip"), device.height());
+            bands->lineSize_ = lineSize;
+        } else if (device.isTiled(&tileW, &tileH)) {
+            const TileShape tile(device, tileW, tileH, pixel, operation);
+            bands->kind_ = Kind::Tiles;
+            bands->tileWidth_ = tile.width;
+            bands->rows_ = tile.height;
+            // Whole tiles across, the last one reaching beyond the frame, plus what a format pads them with.
+            const long across = (device.width() + tile.width - 1) / tile.width;
+            bands->lineSize_ =
+                product(across, product(tile.width, pixel)) + (tile.lineSize - tile.width * pixel);
+        } else {
+            bands->kind_ = Kind::Rectangles;
+            bands->rows_ = std::max(1L, cacheBudget / product(planeCount, std::max(1L, lineSize)));
+            bands->lineSize_ = lineSize;
+        }
+        bands->planeBytes_ = bands->kind_ == Kind::Memory ? 0 : product(bands->rows_, bands->lineSize_);
+        if (product(bands->planeBytes_, planeCount) > maxBandBytes)
+            return nullptr;
+        bands->scratch_.resize(static_cast<size_t>(bands->planeBytes_ * planeCount));
+        return bands;
+    }
+
+    long lineSize() const { return lineSize_; }
+    const char* plane(long p) const {
+        return kind_ == Kind::Memory ? direct_[p] : scratch_.data() + p * planeBytes_;
+    }
+
+    // Loads rows [y, y + n) of every plane with n = min(band rows, height - y) and returns n; -1 when the
+    // format turns out not to read rectangles (nothing has been loaded then).
+    long load(long y) {
+        const long n = std::min(rows_, device_.height() - y);
+        for (long p = 0; p < planes_; ++p) {
+            device_.setCurrentPlane(p);
+            char* out = scratch_.data() + p * planeBytes_;
+            switch (kind_) {
+            case Kind::Memory: {
+                const char* plane = static_cast<const char*>(device_.memoryMappedPlane());
+                if (!plane)
+                    throw std::logic_error(name("packedImage") + ": plane " + std::to_string(p) +
+                                           " is no longer in memory");
+                direct_[p] = plane + y * lineSize_;
+                break;
+            }
+            case Kind::Strips:
+                device_.setCurrentStrip(y);
+                device_.readCurrentStrip(out, lineSize_);
+                break;
+            case Kind::Tiles:
+                for (long x = 0; x < device_.width(); x += tileWidth_) {
+                    device_.setCurrentTile(x, y);
+                    device_.readCurrentTile(out + x * pixelSize(device_), lineSize_);
+                }
+                break;
+            case Kind::Rectangles:
+                try {
+                    device_.readCurrentPlaneRect(out, lineSize_, {0, y, device_.width(), n});
+                } catch (const std::logic_error&) {
+                    // Formats may leave rectangle reads out; they are then read plane by plane.
+                    if (y == 0 && p == 0)
+                        return -1;
+                    throw;
+                }
+                break;
+            }
+        }
+        return n;
+    }
+
+private:
+    enum class Kind { Memory, Strips, Tiles, Rectangles };
+    // Bytes of one band of every plane that interleaving keeps in the cache, and the most a band may take
+    // (a format's strips or tiles may be far larger than that).
+    static constexpr long cacheBudget = 256L << 10;
+    static constexpr long maxBandBytes = 64L << 20;
+
+    PlaneBands(IoImageDataDevice& device, long planes)
+        : device_(device), planes_(planes), direct_(static_cast<size_t>(planes)) {}
+
+    IoImageDataDevice& device_;
+    long planes_;
+    // Planes in memory are read where they are; the other kinds load into scratch_.
+    std::vector<const char*> direct_;
+    Kind kind_ = Kind::Memory;
+    long rows_ = 1, lineSize_ = 0, planeBytes_ = 0, tileWidth_ = 1;
+    ByteVector scratch_;
+};
+
 } // namespace
 
 IoImageDataDevice::IoImageDataDevice() : properties_{{Reserved, 0}, {Threads, -1}, {StopOnError, 0}} {}
@@ -401,12 +514,41 @@ void IoImageDataDevice::packedImage(void* dst, long stride) {
         return;
     }
     const long bits = bitsPerComponentStored(), components = componentsPerPixel(), all = channels();
-    sampleBytes(bits, toComponent);
+    const long bytes = sampleBytes(bits, toComponent), rows = height(), columns = width();
+    const int interp = interpretation();
+    char* out = static_cast<char*>(dst);
+    // Band by band, so that the destination is written once; plane by plane where the format offers no
+    // bands.
+    if (auto bands = PlaneBands::make(*this, "packedImage")) {
+        std::vector<const char*> byComponent(static_cast<size_t>(planeCount));
+        // A frame well beyond the cache is written past it, as memcpy does.
+        const bool streaming = product(rows, stride) >= streamingBytes;
+        for (long y = 0; y < rows;) {
+            throwIfAborted();
+            const long n = bands->load(y);
+            if (n < 0)
+                break;
+            for (long p = 0; p < planeCount; ++p) {
+                const long component = componentOfPlane(p, planeCount, interp);
+                if (components == 1)
+                    byComponent[component] = bands->plane(p);
+                else
+                    copyPlaneToComponent(component * components, all, bits, bands->plane(p),
+                                         bands->lineSize(), out + y * stride, stride, columns, n, components);
+            }
+            if (components == 1)
+                detail::interleavePlanes(byComponent.data(), planeCount, bands->lineSize(), out + y * stride,
+                                         stride, columns, n, bytes, streaming);
+            y += n;
+            if (y >= rows)
+                return;
+        }
+    }
     PlaneSource source(*this);
     for (long p = 0; p < planeCount; ++p) {
         setCurrentPlane(p);
-        copyPlaneToComponent(componentOfPlane(p, planeCount, interpretation()) * components, all, bits,
-                             source.current(), source.lineSize(), dst, stride, width(), height(), components);
+        copyPlaneToComponent(componentOfPlane(p, planeCount, interp) * components, all, bits,
+                             source.current(), source.lineSize(), dst, stride, columns, rows, components);
     }
 }
 

@@ -65,7 +65,9 @@ public:
     virtual void close();
     // True exactly when 8 < bitsPerComponentUsed() < 16; then *mask (when not null) = (1 << bits) - 1.
     virtual bool shouldFix16bitDataOverflow(unsigned short* mask) const;
-    // The current plane when all of it is addressable with the plane line size as stride, else null.
+    // The current plane when all of it is addressable with the plane line size as stride, else null. The
+    // memory of each plane stays valid while the device is open and not written, whichever plane is current:
+    // the multi-plane packed copy reads the planes side by side.
     virtual const void* memoryMappedPlane() const = 0;
     virtual bool isTiled(long* tileWidth, long* tileHeight) const = 0;
     virtual bool isStriped(long* rowsPerStrip) const = 0;
