@@ -2,34 +2,12 @@
 
 #include <io/IoFileDevice.h>
 #include <io/IoMemoryBuffer.h>
+#include <io/detail/FileExtension.h>
 #include <qpx/detail/QpxFileDeviceImpl.h>
 
-#include <cctype>
 #include <stdexcept>
 
 namespace Zan {
-
-namespace {
-
-// The text from the last "." on, folded with the single-byte tolower, is ".qpx".
-template <typename Text>
-bool hasNativeExtension(const Text& name) {
-    const auto dot = name.rfind(typename Text::value_type('.'));
-    if (dot == Text::npos)
-        return false;
-    static constexpr char extension[] = ".qpx";
-    if (name.size() - dot != sizeof extension - 1)
-        return false;
-    for (std::size_t i = 0; i < sizeof extension - 1; ++i) {
-        const auto c = static_cast<unsigned long>(name[dot + i]);
-        const auto folded = c < 256 ? static_cast<unsigned long>(std::tolower(static_cast<int>(c))) : c;
-        if (folded != static_cast<unsigned char>(extension[i]))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 QpxFileDevice::QpxFileDevice(const std::wstring& fileName)
     : d_(std::make_unique<Impl>(std::make_unique<IoFileDevice>(fileName))) {}
@@ -43,10 +21,10 @@ QpxFileDevice::QpxFileDevice(std::unique_ptr<Impl> impl)
 QpxFileDevice::~QpxFileDevice() = default;
 
 bool QpxFileDevice::isAcceptableFilename(const std::string& fileName) {
-    return hasNativeExtension(fileName);
+    return detail::hasExtension(fileName, {".qpx"});
 }
 bool QpxFileDevice::isAcceptableFilename(const std::wstring& fileName) {
-    return hasNativeExtension(fileName);
+    return detail::hasExtension(fileName, {".qpx"});
 }
 
 bool QpxFileDevice::open(IoDevice::OpenMode mode, OpenOptions options, int* err) {

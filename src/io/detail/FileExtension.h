@@ -11,11 +11,14 @@
 
 namespace Zan::detail {
 
-// A name without any "." throws std::out_of_range (the substring starts past its end). Only ASCII letters
-// fold: a wide character is never handed to the single-byte tolower.
+// A name without any "." has no extension and is refused. Only ASCII letters fold, whatever the locale: a
+// wide character is never handed to the single-byte tolower.
 template <typename Char>
 bool hasExtension(const std::basic_string<Char>& name, std::initializer_list<std::string_view> extensions) {
-    std::basic_string<Char> rest = name.substr(name.rfind(Char('.')));
+    const auto dot = name.rfind(Char('.'));
+    if (dot == std::basic_string<Char>::npos)
+        return false;
+    std::basic_string<Char> rest = name.substr(dot);
     for (Char& c : rest)
         if (c >= Char('A') && c <= Char('Z'))
             c = static_cast<Char>(c - Char('A') + Char('a'));
