@@ -43,9 +43,11 @@ endif()
 file(WRITE ${WORK_DIR}/all_headers.cpp "${all_headers}")
 
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/packaging/consumer -B ${WORK_DIR}/consumer
-    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX} -DALL_HEADERS=${WORK_DIR}/all_headers.cpp)
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_C_COMPILER=${CC}
+    -DALL_HEADERS=${WORK_DIR}/all_headers.cpp)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
 run(${WORK_DIR}/consumer/consumer)
+run(${WORK_DIR}/consumer/consumer_c)
 
 file(GLOB pc_dir ${prefix}/lib*/pkgconfig ${prefix}/lib/*/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "${pc_dir}")
@@ -60,3 +62,14 @@ run(${CXX} -std=c++20 ${SOURCE_DIR}/tests/packaging/consumer/main.cpp ${WORK_DIR
     -Wl,-rpath,${libdir}
     -o ${WORK_DIR}/consumer_pc)
 run(${WORK_DIR}/consumer_pc)
+
+# The C interface through its own pkg-config file, linked to it alone (see consumer/CMakeLists.txt).
+execute_process(COMMAND pkg-config --cflags --libs qpxreadsdk-shared OUTPUT_VARIABLE flags RESULT_VARIABLE rc
+    OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "pkg-config does not know qpxreadsdk-shared")
+endif()
+separate_arguments(flags UNIX_COMMAND "${flags}")
+run(${CC} -std=c99 -Wall -Wextra -Werror -pedantic ${SOURCE_DIR}/tests/packaging/consumer/consumer_c.c ${flags}
+    -Wl,--enable-new-dtags -Wl,-rpath,${libdir} -o ${WORK_DIR}/consumer_c_pc)
+run(${WORK_DIR}/consumer_c_pc)
