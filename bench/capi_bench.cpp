@@ -8,6 +8,7 @@
 // Linked to the shared libraries, as C clients are.
 
 #include <support/NativeFiles.h>
+#include <support/PreadFloor.h>
 
 #include <capi/QpxReadSdk.h>
 #include <io/IoDevice.h>
@@ -65,18 +66,6 @@ struct FrameFile {
     long planeBytes() const { return lineBytes() * geometry.height; }
 };
 
-double preadOnce(int fd, char* buffer, long bytes, long offset) {
-    const auto start = Clock::now();
-    for (long done = 0; done < bytes;) {
-        const ssize_t n = ::pread(fd, buffer + done, static_cast<std::size_t>(bytes - done), offset + done);
-        if (n <= 0)
-            throw std::runtime_error("pread failed");
-        done += n;
-    }
-    benchmark::DoNotOptimize(buffer);
-    return seconds(start);
-}
-
 double packedImageOnce(QpxFileDevice& file, char* buffer, long line) {
     const auto start = Clock::now();
     const auto frame = file.imageData(0);
@@ -129,7 +118,7 @@ void BM_CapiFrame(benchmark::State& state) {
                 packed += packedImageOnce(file, buffer, f.lineBytes());
                 break;
             default:
-                pread += preadOnce(fd, buffer, f.planeBytes(), f.planeOffset);
+                pread += ZanTest::preadSeconds(fd, buffer, f.planeBytes(), f.planeOffset);
             }
         ++turn;
     }

@@ -12,6 +12,7 @@
 // Goals: raw within 1.10 of pread, compressed within 1.05 of uncompress, the open under 50 ms.
 
 #include <support/NativeFiles.h>
+#include <support/PreadFloor.h>
 
 #include <io/IoMemoryBuffer.h>
 #include <qpx/QpxChunkedDevice.h>
@@ -93,18 +94,6 @@ FrameFile& frameFile(long side, int level) {
     return *file;
 }
 
-double preadOnce(int fd, char* buffer, long bytes, long offset) {
-    const auto start = Clock::now();
-    for (long done = 0; done < bytes;) {
-        const ssize_t n = ::pread(fd, buffer + done, static_cast<std::size_t>(bytes - done), offset + done);
-        if (n <= 0)
-            throw std::runtime_error("pread failed");
-        done += n;
-    }
-    benchmark::DoNotOptimize(buffer);
-    return seconds(start);
-}
-
 double uncompressOnce(const Zan::ByteVector& stream, char* buffer, long bytes) {
     const auto start = Clock::now();
     uLongf length = static_cast<uLongf>(bytes);
@@ -152,8 +141,9 @@ void BM_RawFrame(benchmark::State& state) {
     FrameFile& f = frameFile(state.range(0), -1);
     const int fd = ::open(f.path.c_str(), O_RDONLY);
     compare(state, f, static_cast<IoImageDataDevice::OpenMode>(state.range(1)),
-            static_cast<int>(state.range(2)), "vs_pread",
-            [&](char* buffer, long bytes) { return preadOnce(fd, buffer, bytes, f.planeOffset); });
+            static_cast<int>(state.range(2)), "vs_pread", [&](char* buffer, long bytes) {
+                return ZanTest::preadSeconds(fd, buffer, bytes, f.planeOffset);
+            });
     ::close(fd);
 }
 BENCHMARK(BM_RawFrame)
