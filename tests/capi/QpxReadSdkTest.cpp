@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -129,6 +130,10 @@ struct NativeCase {
     unsigned pictureBits; // what a picture sized for the frame says
 };
 
+void PrintTo(const NativeCase& c, std::ostream* out) {
+    *out << c.geometry.name;
+}
+
 class CapiNativeFile : public ::testing::TestWithParam<NativeCase> {};
 
 TEST_P(CapiNativeFile, ClientReadsWhatTheClassLibraryReads) {
@@ -215,6 +220,10 @@ ZanTest::TiffSpec tiffSpec(std::uint32_t width, std::uint16_t bits, std::uint16_
     spec.planar = planar;
     spec.tileWidth = spec.tileLength = tile;
     return spec;
+}
+
+void PrintTo(const TiffCase& c, std::ostream* out) {
+    *out << ZanTest::fixtureName(c.spec);
 }
 
 class CapiTiffFile : public ::testing::TestWithParam<TiffCase> {};
