@@ -48,7 +48,7 @@ public:
     ~TifFileDevice() override;
 
     // True when the name ends in ".tif", ".tiff" or ".stk" (any case) after its last "."; a name without
-    // any "." throws std::out_of_range.
+    // any "." is refused.
     static bool isAcceptableFilename(const std::string& fileName);
     static bool isAcceptableFilename(const std::wstring& fileName);
 
