@@ -4,6 +4,7 @@
 #include <metadata/JsonBridge.h>
 #include <qpx/detail/QpxFileDeviceImpl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
@@ -119,7 +120,7 @@ bool Impl::writeFrame(const ByteVector& data, std::uint32_t seq, const Rectangle
     // Rows with padding get it zeroed; every other byte is read from the frame.
     ByteVector sum(static_cast<std::size_t>(size));
     if (row != rowBytesOf(*frame, area.width, false))
-        std::memset(sum.data(), 0, sum.size());
+        std::fill(sum.begin(), sum.end(), char{0});
     if (rect)
         frame->packedImageRect(sum.data(), row, area);
     else
