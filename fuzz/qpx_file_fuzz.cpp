@@ -1,6 +1,7 @@
 // Opens arbitrary bytes as a native image file from memory, asks for every document and reads the first
 // frames every way there is: raw and compressed, mapped and by positioned reads, whole, by rectangle and
-// by strip. Only a false open, the library's documented exceptions and the JSON library's errors may come
+// by strip; then sums and sets the first frame, whole and by rectangle, on a writable copy. Only a false
+// open, the library's documented exceptions and the JSON library's errors may come
 // out; a crash, a hang, any other exception or an allocation beyond what the file allows is a finding.
 // The frame table is the one size that the file's loop counts decide rather than its bytes (the library
 // caps it at 100 million frames); inputs whose loops describe more than 65,536 frames skip the table.
@@ -70,6 +71,34 @@ void readFrame(Zan::QpxFileDevice& file, unsigned seq) {
     }
 }
 
+// Sums into and sets frame 0 of a writable copy of the bytes, with data of the sizes the frame asks for.
+// Only a frame that opened for reading is written: its plane is bounded by the file's bytes.
+void writeFrame(const std::uint8_t* data, std::size_t size) {
+    Zan::QpxFileDevice file(size, data);
+    guarded([&] {
+        if (!file.open(Zan::IoDevice::Read | Zan::IoDevice::Update, 3, nullptr))
+            return;
+        long line = 0, w = 0, h = 0, pixel = 0;
+        {
+            const auto frame = file.imageData(0);
+            if (!frame->open(IoImageDataDevice::Read))
+                return;
+            line = frame->packedLineSize(4);
+            w = frame->width();
+            h = frame->height();
+            pixel = frame->packedLineSize(1) / std::max(w, 1L);
+        }
+        const Zan::ByteVector plane(static_cast<std::size_t>(line * h), 3);
+        guarded([&] { file.addImageData(plane, 0); });
+        const Zan::Rectangle r{w / 3, h / 3, w / 2, h / 2};
+        guarded([&] { file.addImageDataRect(Zan::ByteVector(r.width * pixel * r.height, 5), 0, r); });
+        guarded([&] {
+            file.setImageDataRect(Zan::ByteVector((r.width * pixel + 3) / 4 * 4 * r.height, 7), 0, r);
+        });
+        guarded([&] { file.setImageData(plane, 0); });
+    });
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -106,5 +135,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (unsigned seq = 0; seq < std::min(frames, 3u); ++seq)
         readFrame(file, seq);
+    writeFrame(data, size);
     return 0;
 }

@@ -109,5 +109,17 @@ void QpxFileDevice::setChunkedData(const std::string& name, const ByteVector& da
 bool QpxFileDevice::setRawMetadata(const nlohmann::json& raw) {
     return d_->setRawMetadata(raw);
 }
+bool QpxFileDevice::setImageData(const ByteVector& data, unsigned seq) {
+    return d_->setImageData(data, seq);
+}
+bool QpxFileDevice::addImageData(const ByteVector& data, unsigned seq) {
+    return d_->addImageData(data, seq);
+}
+bool QpxFileDevice::setImageDataRect(const ByteVector& data, unsigned seq, const Rectangle& rect) {
+    return d_->setImageDataRect(data, seq, rect);
+}
+bool QpxFileDevice::addImageDataRect(const ByteVector& data, unsigned seq, const Rectangle& rect) {
+    return d_->addImageDataRect(data, seq, rect);
+}
 
 } // namespace Zan

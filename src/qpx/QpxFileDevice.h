@@ -2,6 +2,7 @@
 
 #include <io/DefaultInitAllocator.h>
 #include <io/IoImageFileDevice.h>
+#include <io/Rectangle.h>
 #include <io/ZanExport.h>
 
 #include <nlohmann/json.hpp>
@@ -25,9 +26,9 @@ namespace Zan {
 // indexes come from the frame table built with the experiment document.
 //
 // Writing covers raw chunks (setChunkedData), the raw metadata of version 3 files (setRawMetadata) and
-// frames (through ImageData); the five metadata setters of the interface refuse. Reading the metadata
-// needs a readable device, so a file that is being written is opened with IoDevice::Write |
-// IoDevice::Update.
+// frames (through ImageData, or set and summed whole or by rectangle from byte vectors); the five metadata
+// setters of the interface refuse. Reading the metadata needs a readable device, so a file that is being
+// written is opened with IoDevice::Write | IoDevice::Update.
 //
 // Thread safety: none inside; a device, its caches and the frame devices made from it are used by one
 // thread at a time, and the frame devices must be destroyed before the device.
@@ -106,6 +107,26 @@ public:
     // Stores the four metadata parts of a version 3 file as new chunks and returns true; other versions
     // write nothing and return false. Documents already derived keep their values on this device.
     bool setRawMetadata(const nlohmann::json& raw);
+
+    // Frame writes from byte vectors of packed rows (pixel after pixel, component after component, in the
+    // stored sample type). Each opens the frame device of frame seq, writes and closes it, which stores a
+    // compressed frame; a failure of that store makes the operation return false. A closed device throws
+    // std::logic_error "device is not open", a read-only one "device is not writable". data must hold
+    // exactly the rows the operation describes, else the result is false and nothing is written.
+    //
+    // The whole frame: height() rows of the frame's stored row size (width() pixels rounded up to 4 bytes).
+    bool setImageData(const ByteVector& data, unsigned seq);
+    // Sums data into the whole frame, sample by sample: 8- and 16-bit samples wrap around, 32-bit ones are
+    // added as floats. Rows as for setImageData. A frame that has no chunk yet is set instead.
+    bool addImageData(const ByteVector& data, unsigned seq);
+    // A rectangle: rect.height rows of rect.width pixels rounded up to 4 bytes. The part of it inside the
+    // frame is written; the pixels around it keep their values. A negative size throws
+    // std::invalid_argument.
+    bool setImageDataRect(const ByteVector& data, unsigned seq, const Rectangle& rect);
+    // Sums data into a rectangle that lies inside the frame (else std::invalid_argument): rect.height rows
+    // of exactly rect.width pixels, not rounded. A frame that has no chunk yet gets the rectangle set from
+    // these rows.
+    bool addImageDataRect(const ByteVector& data, unsigned seq, const Rectangle& rect);
 
 private:
     std::unique_ptr<Impl> d_;

@@ -418,20 +418,4 @@ bool Impl::setRawMetadata(const json& raw) {
     return true;
 }
 
-bool Impl::setImageData(const ByteVector&, std::uint32_t) {
-    throw std::logic_error("not implemented");
-}
-
-bool Impl::addImageData(const ByteVector&, std::uint32_t) {
-    throw std::logic_error("not implemented");
-}
-
-bool Impl::setImageDataRect(const ByteVector&, std::uint32_t, const Rectangle&) {
-    throw std::logic_error("not implemented");
-}
-
-bool Impl::addImageDataRect(const ByteVector&, std::uint32_t, const Rectangle&) {
-    throw std::logic_error("not implemented");
-}
-
 } // namespace Zan

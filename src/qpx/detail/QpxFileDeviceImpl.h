@@ -50,8 +50,8 @@ public:
     virtual ByteVector chunkedData(const std::string& name);
     virtual void setChunkedData(const std::string& name, const ByteVector& data);
     virtual bool setRawMetadata(const json& raw);
-    // Whole frames and rectangles written or summed from byte vectors: not built yet, each throws
-    // std::logic_error "not implemented".
+    // Whole frames and rectangles written or summed from byte vectors (QpxFrameWrites.cpp); see the
+    // public operations of the same names.
     virtual bool setImageData(const ByteVector& data, std::uint32_t seq);
     virtual bool addImageData(const ByteVector& data, std::uint32_t seq);
     virtual bool setImageDataRect(const ByteVector& data, std::uint32_t seq, const Rectangle& rect);
@@ -91,6 +91,10 @@ private:
     void loadFrameTimes();
     void loadComponentRanges();
     const std::vector<std::uint32_t>& frameEntry(std::uint32_t seq, const char* operation);
+    // The path of the four frame writes: the whole frame (rect null) or a rectangle, from rows rounded up
+    // to the frame's line alignment or not, set or summed into what the frame holds.
+    bool writeFrame(const ByteVector& data, std::uint32_t seq, const Rectangle* rect, bool alignedRows,
+                    bool add, const char* operation);
 };
 
 } // namespace Zan

@@ -1,0 +1,150 @@
+#include <qpx/detail/QpxFrameWrites.h>
+
+#include <io/detail/CheckedSize.h>
+#include <metadata/JsonBridge.h>
+#include <qpx/detail/QpxFileDeviceImpl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+namespace Zan {
+
+namespace {
+
+using Impl = QpxFileDevice::Impl;
+
+// n samples of dst += src. Samples go through memcpy, so neither buffer needs their alignment; the
+// compiler turns the copies into plain (vector) loads and stores. Integer sums wrap in the sample type.
+template <typename T>
+void addSamples(const char* __restrict src, char* __restrict dst, long n) {
+    for (long i = 0; i < n; ++i) {
+        T a, b;
+        std::memcpy(&a, dst + i * static_cast<long>(sizeof(T)), sizeof(T));
+        std::memcpy(&b, src + i * static_cast<long>(sizeof(T)), sizeof(T));
+        a = static_cast<T>(a + b);
+        std::memcpy(dst + i * static_cast<long>(sizeof(T)), &a, sizeof(T));
+    }
+}
+
+template <typename T>
+void addRows(const char* src, char* dst, long rowBytes, long rows) {
+    const long size = static_cast<long>(sizeof(T));
+    const long samples = rowBytes / size;
+    if (samples == 0)
+        return;
+    // Rows without a partial sample at their end are one run of samples.
+    if (samples * size == rowBytes) {
+        addSamples<T>(src, dst, samples * rows);
+        return;
+    }
+    for (long r = 0; r < rows; ++r)
+        addSamples<T>(src + r * rowBytes, dst + r * rowBytes, samples);
+}
+
+// Bytes of a row of width pixels of the frame, all planes interleaved, rounded up to the frame's line
+// alignment or not.
+long rowBytesOf(const IoImageDataDevice& frame, long width, bool aligned) {
+    const long bytes =
+        detail::checkedProduct(detail::checkedProduct(width, frame.bytesPerComponent(), "QpxFileDevice"),
+                               frame.channels(), "QpxFileDevice");
+    return aligned ? detail::checkedAlign(bytes, frame.lineAlignment(), "QpxFileDevice") : bytes;
+}
+
+// Closes a frame device, which stores a written compressed frame; false when that fails.
+bool closeStored(IoImageDataDevice& frame) {
+    try {
+        frame.close();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+} // namespace
+
+void addData(const void* src, void* dst, long bitsPerComponentStored, long rowBytes, long rows) {
+    if (bitsPerComponentStored > 32)
+        throw std::logic_error("copyComponentToplane: unsupported bitdepth for conversion");
+    if (rows < 1 || rowBytes < 1)
+        return;
+    long total = 0;
+    if (__builtin_mul_overflow(rowBytes, rows, &total))
+        throw std::invalid_argument("addData: " + std::to_string(rows) + " rows of " +
+                                    std::to_string(rowBytes) + " bytes exceed any buffer");
+    const auto* s = static_cast<const char*>(src);
+    auto* d = static_cast<char*>(dst);
+    if (bitsPerComponentStored <= 8)
+        addRows<unsigned char>(s, d, rowBytes, rows);
+    else if (bitsPerComponentStored <= 16)
+        addRows<unsigned short>(s, d, rowBytes, rows);
+    else
+        addRows<float>(s, d, rowBytes, rows);
+}
+
+bool Impl::writeFrame(const ByteVector& data, std::uint32_t seq, const Rectangle* rect, bool alignedRows,
+                      bool add, const char* operation) {
+    checkOpen();
+    checkWritable();
+    if (rect && (rect->width < 0 || rect->height < 0))
+        throw std::invalid_argument("QpxFileDevice::" + std::string(operation) + ": rectangle (" +
+                                    std::to_string(rect->x) + ", " + std::to_string(rect->y) + ", " +
+                                    std::to_string(rect->width) + ", " + std::to_string(rect->height) +
+                                    ") has a negative size");
+    // A frame that has nothing stored yet is summed into nothing: it is set, from rows laid out as the
+    // caller laid them out for the add.
+    const bool stored = chunked.hasChunk(JsonMetadata::chunkName("ImageDataSeq|", seq), nullptr);
+    add = add && stored;
+    const std::unique_ptr<IoImageDataDevice> frame = imageData(seq);
+    if (!frame)
+        return false;
+    const Rectangle area = rect ? *rect : Rectangle{0, 0, frame->width(), frame->height()};
+    const long row = rowBytesOf(*frame, area.width, alignedRows);
+    const long size = detail::checkedProduct(row, area.height, "QpxFileDevice");
+    // Checked before the frame is opened: a refused call leaves no trace, not even a reserved chunk.
+    if (data.size() != static_cast<unsigned long>(size))
+        return false;
+    // A rectangle written into a stored compressed frame starts from that frame, so that the pixels around
+    // it stay: a compressed frame opened for writing alone starts from zeros and is stored whole.
+    const bool keepAround = add || (rect && stored && chunked.isReadible());
+    if (!frame->open(keepAround ? IoImageDataDevice::Read | IoImageDataDevice::Write
+                                : IoImageDataDevice::Write))
+        return false;
+    frame->setCurrentPlane(0);
+    if (!add) {
+        frame->writeCurrentPlaneRect(data.data(), row, area);
+        return closeStored(*frame);
+    }
+    // Rows with padding get it zeroed; every other byte is read from the frame.
+    ByteVector sum(static_cast<std::size_t>(size));
+    if (row != rowBytesOf(*frame, area.width, false))
+        std::fill(sum.begin(), sum.end(), char{0});
+    if (rect)
+        frame->packedImageRect(sum.data(), row, area);
+    else
+        frame->packedImage(sum.data(), row);
+    addData(data.data(), sum.data(), frame->bitsPerComponentStored(), row, area.height);
+    frame->setCurrentPlane(0);
+    frame->writeCurrentPlaneRect(sum.data(), row, area);
+    return closeStored(*frame);
+}
+
+bool Impl::setImageData(const ByteVector& data, std::uint32_t seq) {
+    return writeFrame(data, seq, nullptr, true, false, "setImageData");
+}
+
+bool Impl::addImageData(const ByteVector& data, std::uint32_t seq) {
+    return writeFrame(data, seq, nullptr, true, true, "addImageData");
+}
+
+bool Impl::setImageDataRect(const ByteVector& data, std::uint32_t seq, const Rectangle& rect) {
+    return writeFrame(data, seq, &rect, true, false, "setImageDataRect");
+}
+
+bool Impl::addImageDataRect(const ByteVector& data, std::uint32_t seq, const Rectangle& rect) {
+    return writeFrame(data, seq, &rect, false, true, "addImageDataRect");
+}
+
+} // namespace Zan
