@@ -37,7 +37,8 @@ const TIFFFieldInfo privateTags[] = {
      const_cast<char*>("ZANVariant")},
     {ZanVariantSeqTag, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_BYTE, FIELD_CUSTOM, 1, 1,
      const_cast<char*>("ZANVariantSeq")},
-    {34412, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_BYTE, FIELD_CUSTOM, 1, 1, const_cast<char*>("TIF_CZ_LSMINFO")},
+    {34412, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_BYTE, FIELD_CUSTOM, 1, 1,
+     const_cast<char*>("TIF_CZ_LSMINFO")},
     {34413, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_BYTE, FIELD_CUSTOM, 1, 1,
      const_cast<char*>("TIF_CZ_LSMINFODATA")},
     {34414, 1, 1, TIFF_BYTE, FIELD_CUSTOM, 1, 0, const_cast<char*>("TIF_CZ_LSMINFOHACK")},
@@ -331,8 +332,8 @@ int TifFileDevice::ZanFormat::selectDirectory(unsigned seqIndex, unsigned plane)
                                 " of a file of " + std::to_string(frames) + " frames");
     const long perDirectory = BaseFormat::planes();
     if (plane >= static_cast<unsigned long>(planes()))
-        throw std::out_of_range("TifFileDevice::ZanFormat: plane " + std::to_string(plane) + " of frames of " +
-                                std::to_string(planes()) + " planes");
+        throw std::out_of_range("TifFileDevice::ZanFormat: plane " + std::to_string(plane) +
+                                " of frames of " + std::to_string(planes()) + " planes");
     const std::uint64_t directory = std::uint64_t(compPlanes) * seqIndex + plane / perDirectory;
     // With directories of different sizes only the first one is read.
     const std::uint64_t directories = directoryCount == 0 ? 1 : directoryCount;
@@ -429,7 +430,8 @@ const json& TifFileDevice::ZanFormat::cachedRawMetadata() {
         if (!xmlItems->empty() && xmlItems->begin()->first == 0)
             metadata = JsonMetadata::jsonFromSerializedVariant(variantSeq.value(xmlItems->begin()->second));
     }
-    rawDoc.value = JsonMetadata::composeRawMetadata(json::array({attributes}), experiment, metadata, textInfo);
+    rawDoc.value =
+        JsonMetadata::composeRawMetadata(json::array({attributes}), experiment, metadata, textInfo);
     rawDoc.valid = true;
     return rawDoc.value;
 }
