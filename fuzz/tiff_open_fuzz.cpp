@@ -1,12 +1,15 @@
-// Opens arbitrary bytes as a TIFF through a memory buffer, asks for every document and reads every frame by
-// plane, by strip or tile, downsampled and by scattered pixels, with stop-on-error off and on. Frames whose
-// buffers would exceed a few MiB are left unread so that the run stays far below the fuzzer's memory limit;
-// the device itself refuses strips and tiles above its own limit.
+// Opens arbitrary bytes as a TIFF through a memory buffer, asks for every document (of a file with private
+// tags also the frame documents and custom metadata of its blobs) and reads every frame by plane, by strip
+// or tile, downsampled and by scattered pixels, with stop-on-error off and on. Frames whose buffers would
+// exceed a few MiB are left unread, and only the first frames of a long sequence are read, so that the run
+// stays far below the fuzzer's memory limit; the device itself refuses strips and tiles above its own
+// limit.
 
 #include <tiff/TifFileDevice.h>
 
 #include <io/IoImageDataDevice.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -16,6 +19,7 @@
 namespace {
 
 constexpr long maxFrameBytes = 16L << 20;
+constexpr unsigned maxFrames = 16;
 
 bool small(Zan::IoImageDataDevice& frame) {
     const long w = frame.width(), h = frame.height(), channels = frame.channels();
@@ -55,10 +59,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         device.rawMetadata();
         device.attributes();
         device.metadata();
+        device.experiment();
+        device.textInfo();
+        device.customMetadata("Notes");
+        device.customMetadata("Stage", 1);
     } catch (const std::exception&) {
         // A document the bridge refuses is an error, not a crash.
     }
-    for (unsigned seq = 0; seq < device.sequenceCount(); ++seq) {
+    unsigned frames = 0;
+    try {
+        // The frame table comes from the experiment of a private-tag file, which may be refused.
+        frames = std::min(device.sequenceCount(), maxFrames);
+    } catch (const std::exception&) {
+    }
+    for (unsigned seq = 0; seq < frames; ++seq) {
+        try {
+            device.frameMetadata(seq, "");
+        } catch (const std::exception&) {
+        }
         auto frame = device.imageData(seq);
         frame->open(Zan::IoImageDataDevice::Read);
         if (!small(*frame))
