@@ -175,7 +175,10 @@ public:
         return text;
     }
 
-    ZanFormat::ValueRange range(std::uint32_t size, std::uint32_t offset, const std::string& name) const {
+    // A u32 size and a u32 offset: the range of a value, which must lie inside the blob.
+    ZanFormat::ValueRange valueRange(const std::string& name, const char* sizeWhat, const char* offsetWhat) {
+        const std::uint32_t size = u32(sizeWhat);
+        const std::uint32_t offset = u32(offsetWhat);
         if (std::uint64_t(offset) + size > size_)
             throw unusable(std::string(tag_) + " entry " + std::to_string(entry_) + " (\"" + name +
                            "\"): value of " + std::to_string(size) + " bytes at offset " +
@@ -200,6 +203,25 @@ private:
     const char* tag_;
     std::uint32_t entry_ = 0;
 };
+
+// Entries of a blob: u32 count, then per entry its name and what readValue(reader, name) reads. Of two
+// entries of the same name the first is kept. Every entry takes at least 8 bytes, so the loop ends with the
+// blob whatever the count says.
+template <typename Value, typename ReadValue>
+std::map<std::string, Value> parseEntries(const ByteVector& blob, const char* tag, ReadValue readValue) {
+    std::map<std::string, Value> entries;
+    if (blob.empty())
+        return entries;
+    BlobReader in(blob, tag);
+    const std::uint32_t count = in.u32("entry count");
+    for (std::uint32_t i = 0; i < count; ++i) {
+        in.startEntry(i);
+        std::string name = in.name(in.u32("name length"));
+        Value value = readValue(in, name);
+        entries.emplace(std::move(name), std::move(value));
+    }
+    return entries;
+}
 
 template <typename Map>
 const typename Map::mapped_type* find(const Map& map, const typename Map::key_type& key) {
@@ -274,44 +296,23 @@ TifFileDevice::ZanFormat::ZanFormat(TIFF* handle, std::uint16_t directories, std
 TifFileDevice::ZanFormat::~ZanFormat() = default;
 
 ZanFormat::NamedEntries TifFileDevice::ZanFormat::parseNamedEntries(const ByteVector& blob, const char* tag) {
-    NamedEntries entries;
-    if (blob.empty())
-        return entries;
-    BlobReader in(blob, tag);
-    const std::uint32_t count = in.u32("entry count");
-    // Every entry takes at least 12 bytes, so the loop ends with the blob whatever the count says.
-    for (std::uint32_t i = 0; i < count; ++i) {
-        in.startEntry(i);
-        std::string name = in.name(in.u32("name length"));
-        const std::uint32_t size = in.u32("value size");
-        const std::uint32_t offset = in.u32("value offset");
-        const ValueRange range = in.range(size, offset, name);
-        entries.emplace(std::move(name), range);
-    }
-    return entries;
+    return parseEntries<ValueRange>(blob, tag, [](BlobReader& in, const std::string& name) {
+        return in.valueRange(name, "value size", "value offset");
+    });
 }
 
 ZanFormat::SequenceEntries TifFileDevice::ZanFormat::parseSequenceEntries(const ByteVector& blob,
                                                                           const char* tag) {
-    SequenceEntries entries;
-    if (blob.empty())
-        return entries;
-    BlobReader in(blob, tag);
-    const std::uint32_t count = in.u32("entry count");
-    for (std::uint32_t i = 0; i < count; ++i) {
-        in.startEntry(i);
-        std::string name = in.name(in.u32("name length"));
-        const std::uint32_t itemCount = in.u32("item count");
-        std::map<std::uint32_t, ValueRange> items;
-        for (std::uint32_t k = 0; k < itemCount; ++k) {
+    using Items = std::map<std::uint32_t, ValueRange>;
+    return parseEntries<Items>(blob, tag, [](BlobReader& in, const std::string& name) {
+        Items items;
+        const std::uint32_t count = in.u32("item count");
+        for (std::uint32_t k = 0; k < count; ++k) {
             const std::uint32_t index = in.u32("item index");
-            const std::uint32_t size = in.u32("item size");
-            const std::uint32_t offset = in.u32("item offset");
-            items.emplace(index, in.range(size, offset, name));
+            items.emplace(index, in.valueRange(name, "item size", "item offset"));
         }
-        entries.emplace(std::move(name), std::move(items));
-    }
-    return entries;
+        return items;
+    });
 }
 
 ByteVector TifFileDevice::ZanFormat::Blob::value(const ValueRange& range) const {

@@ -275,6 +275,20 @@ TEST(PrivateTagFrames, FramesAreWholeGroupsOfDirectories) {
     }
 }
 
+TEST(PrivateTagFrames, DirectoriesOfSeveralSamplePlanesGiveEachOfThemAPlane) {
+    PrivateTiff file;
+    file.page.photometric = PHOTOMETRIC_RGB;
+    file.page.samples = 3;
+    file.page.planar = PLANARCONFIG_SEPARATE;
+    file.directories = 4;
+    file.compPlanes = 2.0;
+    file.data = namedBlob({{u"Custom", textBytes("x")}});
+    const Opened o = openBytes(writePrivateTiff(file));
+    // Frame 1, plane 4 is sample plane 1 of directory 3.
+    for (unsigned f = 0; f < 2; ++f)
+        expectFramePixels(*o.device, file, f, 2);
+}
+
 TEST(PrivateTagFrames, PlaneCountsThatAreNoCountAreRefused) {
     for (double planes : {std::nan(""), std::numeric_limits<double>::infinity(), -1.0, 65536.0, 1e300}) {
         SCOPED_TRACE(planes);
