@@ -287,6 +287,7 @@ TifFileDevice::ZanFormat::ZanFormat(TIFF* handle, std::uint16_t directories, std
     fields = readDirectoryFields(&halfFloat);
     directoryCount = directories;
     currentDirectory = directories;
+    loadedDirectory = directories == 0 ? 0 : directories - 1u;
     dataEntries = parseNamedEntries(data.bytes, "ZANData");
     variantEntries = parseNamedEntries(variant.bytes, "ZANVariant");
     dataSeqEntries = parseSequenceEntries(dataSeq.bytes, "ZANDataSeq");
@@ -348,10 +349,15 @@ int TifFileDevice::ZanFormat::selectDirectory(unsigned seqIndex, unsigned plane)
     // Until the new directory is known to be usable none counts as selected.
     currentDirectory = 0xFFFF;
     const std::string name = "TifFileDevice::ZanFormat: directory " + std::to_string(directory);
-    if (TIFFSetDirectory(tif, static_cast<tdir_t>(directory)) != 1) {
+    // The next directory is read on from the loaded one; libtiff finds any other by walking the chain from
+    // the first, which would make reading a long sequence frame by frame quadratic.
+    const bool next = loadedDirectory != noDirectory && directory == loadedDirectory + 1;
+    loadedDirectory = noDirectory;
+    if ((next ? TIFFReadDirectory(tif) : TIFFSetDirectory(tif, static_cast<tdir_t>(directory))) != 1) {
         runtimeError(name + " cannot be read");
         return -1;
     }
+    loadedDirectory = static_cast<std::uint32_t>(directory);
     Fields own;
     bool ownHalfFloat = false;
     try {

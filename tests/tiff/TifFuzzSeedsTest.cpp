@@ -4,8 +4,8 @@
 // the device itself, and files with the private tags: frames of two directories with their documents as
 // binary or XML variants, times and custom data.
 
-#include "TifPrivateTagFiles.h"
 #include "TifTestSupport.h"
+#include <support/TiffPrivateTagFiles.h>
 
 #include <support/ExperimentDocs.h>
 #include <support/RawMetadataFixtures.h>

@@ -3,8 +3,8 @@
 // damaged blobs and plane counts, directories of other layouts and colour maps, and the fallback of files
 // without blobs to the plain format.
 
-#include "TifPrivateTagFiles.h"
 #include "TifTestSupport.h"
+#include <support/TiffPrivateTagFiles.h>
 
 #include <support/Expect.h>
 #include <support/ExperimentDocs.h>

@@ -54,9 +54,9 @@ public:
     // whose entries run past its end.
     static std::unique_ptr<ZanFormat> create(TIFF* tif);
 
-    // The blobs are taken as read from the directory that holds them. directoryCount is the number of
-    // directories of the file's frames, or 0 when they differ in size from the first (then only the
-    // first, which is current, is read).
+    // The blobs are taken as read from the directory that holds them, which is the handle's current one.
+    // directoryCount is the number of directories of the file's frames (the blobs are in the last), or 0
+    // when they differ in size from the first (the blobs are in the first, the only one read).
     ZanFormat(TIFF* tif, std::uint16_t directoryCount, std::uint16_t compPlanes, ByteVector data,
               ByteVector variant, ByteVector dataSeq, ByteVector variantSeq);
     ~ZanFormat() override;
@@ -116,8 +116,12 @@ private:
     const std::vector<std::vector<unsigned>>& cachedLoopIndexes();
     const std::vector<double>& cachedFrameTimes();
 
+    static constexpr std::uint32_t noDirectory = 0xFFFFFFFF;
+
     std::uint16_t compPlanes;
     std::uint16_t frames;
+    // The directory libtiff has loaded, noDirectory after a failed selection.
+    std::uint32_t loadedDirectory = noDirectory;
     Blob data, variant, dataSeq, variantSeq;
     NamedEntries dataEntries, variantEntries;
     SequenceEntries dataSeqEntries, variantSeqEntries;
