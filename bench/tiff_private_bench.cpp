@@ -2,25 +2,23 @@
 // directories one after the other in the same run. Each iteration times libtiff stepping from directory 0
 // through the last and decoding each one's strips into a frame buffer (a handle of its own, opened once),
 // then the device handing out every frame and reading it with packedImage; "libtiff_ratio" is the sum of
-// device times over the sum of libtiff times.
+// device times over the sum of libtiff times; items are frames.
 //   File: 1000 or 4000 directories of 64 x 64 grey of 8 bits, one directory per frame, the blobs in the
 //   last. Goal: the ratio stays flat as the count grows (frames are found by reading on from the directory
 //   loaded before, not by walking the chain from the first), within 2.
 // Files are written once per process into the temporary directory.
 
+#include <support/AgainstMemcpy.h>
 #include <support/TiffPrivateTagFiles.h>
 
 #include <tiff/TifFileDevice.h>
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
-
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -67,29 +65,22 @@ void SequentialFrames(benchmark::State& state) {
         return;
     }
     std::vector<char> reference(kSize * kSize), dst(kSize * kSize);
-    double deviceSeconds = 0, libtiffSeconds = 0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        TIFFSetDirectory(tif, 0);
-        do
-            readDirectoryWithLibtiff(tif, reference);
-        while (TIFFReadDirectory(tif) == 1);
-        benchmark::ClobberMemory();
-        const auto t1 = Clock::now();
-        for (unsigned f = 0; f < directories; ++f) {
-            auto frame = device.imageData(f);
-            frame->open(Zan::IoImageDataDevice::Read);
-            frame->packedImage(dst.data(), kSize);
-        }
-        benchmark::ClobberMemory();
-        const auto t2 = Clock::now();
-        libtiffSeconds += std::chrono::duration<double>(t1 - t0).count();
-        const double seconds = std::chrono::duration<double>(t2 - t1).count();
-        deviceSeconds += seconds;
-        state.SetIterationTime(seconds);
-    }
-    state.counters["libtiff_ratio"] = deviceSeconds / libtiffSeconds;
-    state.counters["us_per_frame"] = deviceSeconds * 1e6 / (double(state.iterations()) * directories);
+    ZanTest::againstReference(
+        state, "libtiff_ratio",
+        [&] {
+            TIFFSetDirectory(tif, 0);
+            do
+                readDirectoryWithLibtiff(tif, reference);
+            while (TIFFReadDirectory(tif) == 1);
+        },
+        [&] {
+            for (unsigned f = 0; f < directories; ++f) {
+                auto frame = device.imageData(f);
+                frame->open(Zan::IoImageDataDevice::Read);
+                frame->packedImage(dst.data(), kSize);
+            }
+        });
+    state.SetItemsProcessed(state.iterations() * directories);
     device.close();
     TIFFClose(tif);
 }
