@@ -80,10 +80,7 @@ void Frame(benchmark::State& state, bool planar) {
                                                                          : COMPRESSION_NONE);
     const std::string& path = fixture(specOf(bits, tiles, compression, planar));
 
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, ZanTest::quietHandler, nullptr);
-    TIFF* tif = TIFFOpenExt(path.c_str(), "rm", options);
-    TIFFOpenOptionsFree(options);
+    TIFF* tif = ZanTest::openTiff(path, "rm");
     Zan::TifFileDevice device(path);
     if (!tif || !device.open(Zan::IoDevice::Read, 0, nullptr)) {
         state.SkipWithError("cannot open the fixture");

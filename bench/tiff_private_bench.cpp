@@ -54,11 +54,7 @@ void readDirectoryWithLibtiff(TIFF* tif, std::vector<char>& out) {
 void SequentialFrames(benchmark::State& state) {
     const auto directories = static_cast<unsigned>(state.range(0));
     const std::string& path = fixture(directories);
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, ZanTest::quietHandler, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, ZanTest::quietHandler, nullptr);
-    TIFF* tif = TIFFOpenExt(path.c_str(), "rm", options);
-    TIFFOpenOptionsFree(options);
+    TIFF* tif = ZanTest::openTiff(path, "rm");
     Zan::TifFileDevice device(path);
     if (!tif || !device.open(Zan::IoDevice::Read, 0, nullptr)) {
         state.SkipWithError("cannot open the fixture");

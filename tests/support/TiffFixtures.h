@@ -179,13 +179,20 @@ inline int quietHandler(TIFF*, void*, const char*, const char*, va_list) {
     return 1;
 }
 
-// A libtiff handle for writing path, with libtiff's messages dropped; std::runtime_error when it fails.
-inline TIFF* createTiff(const std::string& path) {
+// A libtiff handle over path in mode ("r", "rm", "w", ...) with libtiff's messages dropped; null when
+// libtiff cannot open it.
+inline TIFF* openTiff(const std::string& path, const char* mode) {
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, quietHandler, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options, quietHandler, nullptr);
-    TIFF* tif = TIFFOpenExt(path.c_str(), "w", options);
+    TIFF* tif = TIFFOpenExt(path.c_str(), mode, options);
     TIFFOpenOptionsFree(options);
+    return tif;
+}
+
+// A handle for writing path; std::runtime_error when it fails.
+inline TIFF* createTiff(const std::string& path) {
+    TIFF* tif = openTiff(path, "w");
     if (!tif)
         throw std::runtime_error("cannot create " + path);
     return tif;
