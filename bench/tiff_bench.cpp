@@ -8,20 +8,19 @@
 //   device interleaves band by band.
 // Files are written once per process into the temporary directory.
 
+#include <support/AgainstMemcpy.h>
 #include <support/TiffFixtures.h>
 
 #include <tiff/TifFileDevice.h>
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-using Clock = std::chrono::steady_clock;
 using ZanTest::TiffSpec;
 
 namespace {
@@ -81,10 +80,7 @@ void Frame(benchmark::State& state, bool planar) {
                                                                          : COMPRESSION_NONE);
     const std::string& path = fixture(specOf(bits, tiles, compression, planar));
 
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, ZanTest::quietHandler, nullptr);
-    TIFF* tif = TIFFOpenExt(path.c_str(), "rm", options);
-    TIFFOpenOptionsFree(options);
+    TIFF* tif = ZanTest::openTiff(path, "rm");
     Zan::TifFileDevice device(path);
     if (!tif || !device.open(Zan::IoDevice::Read, 0, nullptr)) {
         state.SkipWithError("cannot open the fixture");
@@ -98,21 +94,9 @@ void Frame(benchmark::State& state, bool planar) {
     std::vector<char> reference(bytes + (tiles ? static_cast<std::size_t>(TIFFTileSize(tif)) * 16 : 0), 0);
     std::vector<char> dst(bytes, 0);
 
-    double deviceSeconds = 0, libtiffSeconds = 0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        readWithLibtiff(tif, reference);
-        benchmark::ClobberMemory();
-        const auto t1 = Clock::now();
-        frame->packedImage(dst.data(), stride);
-        benchmark::ClobberMemory();
-        const auto t2 = Clock::now();
-        libtiffSeconds += std::chrono::duration<double>(t1 - t0).count();
-        const double seconds = std::chrono::duration<double>(t2 - t1).count();
-        deviceSeconds += seconds;
-        state.SetIterationTime(seconds);
-    }
-    state.counters["libtiff_ratio"] = deviceSeconds / libtiffSeconds;
+    ZanTest::againstReference(
+        state, "libtiff_ratio", [&] { readWithLibtiff(tif, reference); },
+        [&] { frame->packedImage(dst.data(), stride); });
     state.SetBytesProcessed(state.iterations() * static_cast<long>(bytes));
     frame.reset();
     device.close();

@@ -6,9 +6,10 @@
 // The frame table is the one size that the file's loop counts decide rather than its bytes (the library
 // caps it at 100 million frames); inputs whose loops describe more than 65,536 frames skip the table.
 
+#include <support/FuzzFrameTable.h>
+
 #include <legacy/VkDiagnostics.h>
 #include <metadata/JsonBridge.h>
-#include <metadata/detail/ExperimentLoops.h>
 #include <qpx/QpxFileDevice.h>
 #include <qpx/QpxImageData.h>
 
@@ -30,22 +31,6 @@ void guarded(F&& f) {
     } catch (const std::logic_error&) {
     } catch (const json::exception&) {
     }
-}
-
-// The frames the experiment of raw describes, computed without building the table.
-bool smallFrameTable(const json& raw) {
-    if (!raw.is_object() || !raw.contains("Experiment_dic"))
-        return true;
-    json loops;
-    Zan::JsonMetadata::loadExperimentLoop(0, loops, raw.at("Experiment_dic"));
-    std::uint64_t frames = 1;
-    for (const json& loop : loops) {
-        const std::uint64_t count = loop.value("count", std::uint64_t{0});
-        if (count != 0 && frames > (1u << 16) / count)
-            return false;
-        frames *= std::max<std::uint64_t>(count, 1);
-    }
-    return true;
 }
 
 void readFrame(Zan::QpxFileDevice& file, unsigned seq) {
@@ -116,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     guarded([&] { file.customMetadata("camera"); });
     guarded([&] { file.customMetadata("camera", 0); });
     bool table = false;
-    guarded([&] { table = smallFrameTable(raw); });
+    guarded([&] { table = ZanTest::smallFrameTable(raw); });
     // Every frame device derives the metadata documents, and with them the frame table.
     if (!table)
         return 0;

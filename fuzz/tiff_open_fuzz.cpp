@@ -1,12 +1,18 @@
-// Opens arbitrary bytes as a TIFF through a memory buffer, asks for every document and reads every frame by
-// plane, by strip or tile, downsampled and by scattered pixels, with stop-on-error off and on. Frames whose
-// buffers would exceed a few MiB are left unread so that the run stays far below the fuzzer's memory limit;
-// the device itself refuses strips and tiles above its own limit.
+// Opens arbitrary bytes as a TIFF through a memory buffer, asks for every document (of a file with private
+// tags also the frame documents and custom metadata of its blobs) and reads every frame by plane, by strip
+// or tile, downsampled and by scattered pixels, with stop-on-error off and on. Frames whose buffers would
+// exceed a few MiB are left unread, only the first frames of a long sequence are read, and inputs whose
+// experiment describes more than 65,536 frames skip what builds the frame table, so that the run stays far
+// below the fuzzer's memory limit; the device itself refuses strips and tiles above its own limit.
 
+#include <support/FuzzFrameTable.h>
+
+#include <legacy/VkDiagnostics.h>
 #include <tiff/TifFileDevice.h>
 
 #include <io/IoImageDataDevice.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -16,6 +22,7 @@
 namespace {
 
 constexpr long maxFrameBytes = 16L << 20;
+constexpr unsigned maxFrames = 16;
 
 bool small(Zan::IoImageDataDevice& frame) {
     const long w = frame.width(), h = frame.height(), channels = frame.channels();
@@ -44,6 +51,8 @@ void readFrame(Zan::IoImageDataDevice& frame, int stopOnError) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // The legacy readers' complaints about damaged metadata blobs are expected here.
+    const ZanLegacy::CVkDiagnosticCapture quiet;
     Zan::TifFileDevice device(size, data);
     try {
         if (!device.open(Zan::IoDevice::Read, 0, nullptr))
@@ -51,14 +60,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const std::runtime_error&) {
         return 0; // tags the device cannot use
     }
+    nlohmann::json raw;
     try {
-        device.rawMetadata();
+        raw = device.rawMetadata();
         device.attributes();
-        device.metadata();
+        device.textInfo();
+        device.customMetadata("Notes");
+        device.customMetadata("Stage", 1);
     } catch (const std::exception&) {
         // A document the bridge refuses is an error, not a crash.
     }
-    for (unsigned seq = 0; seq < device.sequenceCount(); ++seq) {
+    // The metadata, the experiment and the frames derive the frame table (a private-tag file's).
+    bool table = false;
+    try {
+        table = ZanTest::smallFrameTable(raw);
+    } catch (const std::exception&) {
+    }
+    if (!table) {
+        device.close();
+        return 0;
+    }
+    try {
+        device.metadata();
+        device.experiment();
+    } catch (const std::exception&) {
+    }
+    unsigned frames = 0;
+    try {
+        // The frame table comes from the experiment of a private-tag file, which may be refused.
+        frames = std::min(device.sequenceCount(), maxFrames);
+    } catch (const std::exception&) {
+    }
+    for (unsigned seq = 0; seq < frames; ++seq) {
+        try {
+            device.frameMetadata(seq, "");
+        } catch (const std::exception&) {
+        }
         auto frame = device.imageData(seq);
         frame->open(Zan::IoImageDataDevice::Read);
         if (!small(*frame))

@@ -62,19 +62,23 @@ IoDevice* TifFileDevice::BaseFormat::byteDevice() const {
     return static_cast<IoDevice*>(TIFFClientdata(tif));
 }
 
+bool TifFileDevice::BaseFormat::isWritableHandle(TIFF* tif) {
+    const auto* device = static_cast<const IoDevice*>(TIFFClientdata(tif));
+    return device && (device->openMode() & (IoDevice::Write | IoDevice::Append | IoDevice::Update)) != 0;
+}
+
 std::unique_ptr<TifFileDevice::BaseFormat> TifFileDevice::BaseFormat::create(TIFF* tif) {
     auto format = std::make_unique<BaseFormat>(tif);
-    const IoDevice* device = format->byteDevice();
-    if (device && (device->openMode() & (IoDevice::Write | IoDevice::Append | IoDevice::Update)) != 0) {
+    if (isWritableHandle(tif)) {
         format->writable = true;
         return format;
     }
-    format->readTags();
+    format->fields = format->readDirectoryFields(&format->halfFloat);
     format->directoryCount = 1;
     return format;
 }
 
-void TifFileDevice::BaseFormat::readTags() {
+TifFileDevice::Fields TifFileDevice::BaseFormat::readDirectoryFields(bool* halfFloat) const {
     Fields f;
     f.width = required32(tif, TIFFTAG_IMAGEWIDTH, "missing IMAGEWIDTH tag");
     f.height = required32(tif, TIFFTAG_IMAGELENGTH, "missing IMAGELENGTH tag");
@@ -84,11 +88,12 @@ void TifFileDevice::BaseFormat::readTags() {
     f.photometric = defaulted16(tif, TIFFTAG_PHOTOMETRIC, "missing PHOTOMETRIC tag");
     f.sampleFormat = defaulted16(tif, TIFFTAG_SAMPLEFORMAT, "missing SAMPLEFORMAT tag");
     f.compression = defaulted16(tif, TIFFTAG_COMPRESSION, "missing COMPRESSION tag");
+    bool half = false;
     if (f.sampleFormat == SAMPLEFORMAT_IEEEFP) {
         // The device hands floats out as 32-bit samples: 16-bit ones are widened exactly, other widths
         // would be read as something they are not.
         if (f.bitsPerSample == 16)
-            halfFloat = true;
+            half = true;
         else if (f.bitsPerSample != 32)
             throw unusable("floating-point samples of " + std::to_string(f.bitsPerSample) +
                            " bits are not supported");
@@ -117,8 +122,10 @@ void TifFileDevice::BaseFormat::readTags() {
     // Colour pixels take three samples; fewer would be read past the end of every line.
     if (f.photometric == PHOTOMETRIC_RGB && f.samplesPerPixel < 3)
         throw unusable("RGB image of " + std::to_string(f.samplesPerPixel) + " samples per pixel");
-    fields = f;
-    updateColourFlags();
+    f.isRgb = f.photometric > 1;
+    f.useRgba = f.photometric > 3;
+    *halfFloat = half;
+    return f;
 }
 
 void TifFileDevice::BaseFormat::updateColourFlags() {
@@ -477,11 +484,15 @@ nlohmann::json TifFileDevice::BaseFormat::rawMetadata() {
     return JsonMetadata::composeRawMetadata(json::array({makeAttributes(1)}), nullptr, nullptr, nullptr);
 }
 
-nlohmann::json TifFileDevice::BaseFormat::attributes() {
-    json result = JsonMetadata::attributes(rawMetadata());
+nlohmann::json TifFileDevice::BaseFormat::attributesOf(const json& raw) const {
+    json result = JsonMetadata::attributes(raw);
     // The sample format decides, not the depth: 32-bit integers are not floats.
     result["pixelDataType"] = dataFormat() == IoImageDataDevice::FloatingPoint ? "float" : "unsigned";
     return result;
+}
+
+nlohmann::json TifFileDevice::BaseFormat::attributes() {
+    return attributesOf(rawMetadata());
 }
 
 nlohmann::json TifFileDevice::BaseFormat::metadata() {

@@ -1,4 +1,5 @@
 #include <tiff/detail/TifFileDeviceImpl.h>
+#include <tiff/detail/TifZanFormat.h>
 
 #include <io/IoBaseDevice.h>
 #include <io/IoFileDevice.h>
@@ -100,6 +101,10 @@ void closeQuietly(IoDevice& device) {
 
 } // namespace
 
+bool isDeviceHandle(TIFF* tif) {
+    return TIFFGetReadProc(tif) == readProc;
+}
+
 TifFileDevice::Impl::Impl(std::unique_ptr<IoDevice> d) : device(std::move(d)) {}
 
 TifFileDevice::Impl::~Impl() {
@@ -136,6 +141,7 @@ bool TifFileDevice::Impl::open(IoDevice::OpenMode mode) {
     }
     if (!device->open(byteMode))
         return false;
+    ZanFormat::registerCustomTags();
     TiffHandle handle(openHandle(device.get(), tiffMode));
     if (!handle) {
         closeQuietly(*device);
@@ -143,7 +149,10 @@ bool TifFileDevice::Impl::open(IoDevice::OpenMode mode) {
     }
     // A format that cannot be made leaves nothing open behind it.
     try {
-        formatObject = BaseFormat::create(handle.get());
+        // A file with the private blobs is read as their frames; any other as a plain TIFF.
+        formatObject = ZanFormat::create(handle.get());
+        if (!formatObject)
+            formatObject = BaseFormat::create(handle.get());
     } catch (...) {
         handle.reset();
         closeQuietly(*device);

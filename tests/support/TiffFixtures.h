@@ -32,7 +32,8 @@ struct TiffSpec {
     std::uint32_t rowsPerStrip = 5; // 0: no ROWSPERSTRIP tag, one strip
     std::uint32_t tileWidth = 0;    // tiles when both are set
     std::uint32_t tileLength = 0;
-    int maxSampleValue = -1; // -1: no MAXSAMPLEVALUE tag
+    int maxSampleValue = -1;  // -1: no MAXSAMPLEVALUE tag
+    unsigned paletteSeed = 0; // chooses the colour map of a palette image
     // Sample s of pixel (x, y) as stored, before packing; the default follows a pattern.
     std::function<std::uint64_t(unsigned s, std::uint32_t x, std::uint32_t y)> sample;
 
@@ -62,9 +63,9 @@ inline std::uint64_t storedSample(const TiffSpec& spec, unsigned s, std::uint32_
     return (spec.bits <= 8 ? v : spread ^ v) & sampleMask(spec.bits);
 }
 
-// Colour map entry i: red, green and blue as 16-bit values.
-inline std::uint16_t colourMap(unsigned channel, std::uint32_t i) {
-    return static_cast<std::uint16_t>((i * (channel * 2 + 37u) + channel * 1000u + 11u) * 257u);
+// Colour map entry i: red, green and blue as 16-bit values; seed picks one of several maps.
+inline std::uint16_t colourMap(unsigned channel, std::uint32_t i, unsigned seed = 0) {
+    return static_cast<std::uint16_t>((i * (channel * 2 + 37u) + channel * 1000u + 11u + seed * 7u) * 257u);
 }
 
 inline std::string compressionName(std::uint16_t compression) {
@@ -178,19 +179,29 @@ inline int quietHandler(TIFF*, void*, const char*, const char*, va_list) {
     return 1;
 }
 
-// Writes the fixture to path with libtiff; std::runtime_error when libtiff refuses something.
-inline void writeTiff(const std::string& path, const TiffSpec& spec) {
+// A libtiff handle over path in mode ("r", "rm", "w", ...) with libtiff's messages dropped; null when
+// libtiff cannot open it.
+inline TIFF* openTiff(const std::string& path, const char* mode) {
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, quietHandler, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options, quietHandler, nullptr);
-    TIFF* tif = TIFFOpenExt(path.c_str(), "w", options);
+    TIFF* tif = TIFFOpenExt(path.c_str(), mode, options);
     TIFFOpenOptionsFree(options);
+    return tif;
+}
+
+// A handle for writing path; std::runtime_error when it fails.
+inline TIFF* createTiff(const std::string& path) {
+    TIFF* tif = openTiff(path, "w");
     if (!tif)
         throw std::runtime_error("cannot create " + path);
-    auto fail = [&](const std::string& what) {
-        TIFFClose(tif);
-        throw std::runtime_error(fixtureName(spec) + ": " + what);
-    };
+    return tif;
+}
+
+// The tags and the strips or tiles of the fixture, in the directory being written (the caller writes the
+// directory and closes the handle); std::runtime_error when libtiff refuses something.
+inline void writeTiffPage(TIFF* tif, const TiffSpec& spec) {
+    auto fail = [&](const std::string& what) { throw std::runtime_error(fixtureName(spec) + ": " + what); };
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, spec.width);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, spec.height);
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, spec.bits);
@@ -215,9 +226,9 @@ inline void writeTiff(const std::string& path, const TiffSpec& spec) {
         const std::size_t n = std::size_t(1) << spec.bits;
         std::vector<std::uint16_t> r(n), g(n), b(n);
         for (std::size_t i = 0; i < n; ++i) {
-            r[i] = colourMap(0, static_cast<std::uint32_t>(i));
-            g[i] = colourMap(1, static_cast<std::uint32_t>(i));
-            b[i] = colourMap(2, static_cast<std::uint32_t>(i));
+            r[i] = colourMap(0, static_cast<std::uint32_t>(i), spec.paletteSeed);
+            g[i] = colourMap(1, static_cast<std::uint32_t>(i), spec.paletteSeed);
+            b[i] = colourMap(2, static_cast<std::uint32_t>(i), spec.paletteSeed);
         }
         TIFFSetField(tif, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
     }
@@ -249,8 +260,19 @@ inline void writeTiff(const std::string& path, const TiffSpec& spec) {
                     fail("strip");
             }
     }
-    if (TIFFWriteDirectory(tif) != 1)
-        fail("directory");
+}
+
+// Writes the fixture to path with libtiff; std::runtime_error when libtiff refuses something.
+inline void writeTiff(const std::string& path, const TiffSpec& spec) {
+    TIFF* tif = createTiff(path);
+    try {
+        writeTiffPage(tif, spec);
+        if (TIFFWriteDirectory(tif) != 1)
+            throw std::runtime_error(fixtureName(spec) + ": directory");
+    } catch (...) {
+        TIFFClose(tif);
+        throw;
+    }
     TIFFClose(tif);
 }
 
@@ -318,7 +340,7 @@ inline std::uint64_t expectedSample(const TiffSpec& spec, long p, long x, long y
         const auto index = static_cast<std::uint32_t>(storedSample(spec, 0, ux, uy));
         const unsigned channel =
             spec.planar == PLANARCONFIG_SEPARATE ? static_cast<unsigned>(p) : static_cast<unsigned>(2 - k);
-        const std::uint16_t entry = colourMap(channel, index);
+        const std::uint16_t entry = colourMap(channel, index, spec.paletteSeed);
         return spec.bits <= 8 ? entry >> 8 : entry;
     }
     unsigned s = 0;

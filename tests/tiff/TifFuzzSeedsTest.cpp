@@ -1,9 +1,14 @@
 // Writes the seed corpus of the TIFF fuzz target when ZAN_WRITE_FUZZ_SEEDS names a directory:
 //   ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/tiff_open_fuzz build/rel/tests/test_tiff --gtest_filter='TifFuzzSeeds.*'
-// The seeds are small fixtures written with libtiff, one per kind of the fixture table, and a file written
-// by the device itself.
+// The seeds are small fixtures written with libtiff, one per kind of the fixture table, a file written by
+// the device itself, and files with the private tags: frames of two directories with their documents as
+// binary or XML variants, times and custom data.
 
 #include "TifTestSupport.h"
+#include <support/TiffPrivateTagFiles.h>
+
+#include <support/ExperimentDocs.h>
+#include <support/RawMetadataFixtures.h>
 
 #include <support/TempDir.h>
 
@@ -74,4 +79,42 @@ TEST(TifFuzzSeeds, Write) {
     writer.close();
     writeBytes((dir / "device-rgb-12in16-tiles-lzw").string(),
                std::vector<char>(bytes->data(), bytes->data() + bytes->size()));
+
+    const nlohmann::json experiment = level(TimeLevel, timePars(2, 100.0));
+    const nlohmann::json text = {{"TextInfoItem_4_str", "Ann"}};
+    const nlohmann::json metadata = {
+        {"sPicturePlanes_dic",
+         {{"uiCount_u32", 1},
+          {"sPlaneNew_dic", {{positionKey(0), {{"uiCompCount_u32", 2}, {"sDescription_str", "c0"}}}}}}}};
+    const nlohmann::json note = {{"sNote_str", "n"}};
+    for (bool xml : {false, true}) {
+        PrivateTiff file;
+        file.page = spec(PHOTOMETRIC_MINISBLACK, xml ? 8 : 16, 1, PLANARCONFIG_CONTIG,
+                         xml ? COMPRESSION_NONE : COMPRESSION_LZW, xml);
+        file.directories = 4;
+        file.compPlanes = 2.0;
+        const auto document = [xml](const nlohmann::json& part, const char* root) {
+            return xml ? xmlVariantBytes(part, root) : liteVariantBytes(part, root);
+        };
+        const Zan::ByteVector frameDocuments =
+            sequenceBlob({{u"MetadataTiffV1_0", {{0, document(metadata, kMetadataRoot)}}}});
+        const Zan::ByteVector times = doubleBytes({0.0, 100.0});
+        if (xml) {
+            file.variant = namedBlob({{u"ExperimentTiffV1_0", document(experiment, kExperimentRoot)},
+                                      {u"TextInfoTiffV1_0", document(text, kTextInfoRoot)}});
+            file.variantSeq = frameDocuments;
+            file.data = namedBlob({{u"AcqTimesCache", times}});
+            file.dataSeq = sequenceBlob({{u"Tiles", {{1, textBytes("t")}}}});
+        } else {
+            file.data = namedBlob({{u"ExperimentTiffV1_0", document(experiment, kExperimentRoot)},
+                                   {u"TextInfoTiffV1_0", document(text, kTextInfoRoot)},
+                                   {u"AcqTimesCache", times}});
+            file.dataSeq = frameDocuments;
+            file.variant = namedBlob({{u"Notes", xmlVariantBytes(note, "Notes")}});
+            file.variantSeq = sequenceBlob({{u"Stage", {{1, xmlVariantBytes(note, "Stage")}}}});
+        }
+        writeBytes(
+            (dir / (xml ? "private-xml-2x2-gray8-tiles" : "private-lite-2x2-gray16-strips-lzw")).string(),
+            writePrivateTiff(file));
+    }
 }

@@ -15,11 +15,7 @@
 namespace ZanTest {
 
 inline TIFF* openQuietly(const std::string& path) {
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, quietHandler, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, quietHandler, nullptr);
-    TIFF* tif = TIFFOpenExt(path.c_str(), "r", options);
-    TIFFOpenOptionsFree(options);
+    TIFF* tif = openTiff(path, "r");
     if (!tif)
         throw std::runtime_error("libtiff cannot open " + path);
     return tif;

@@ -115,6 +115,8 @@ public:
     const Fields& tagFields() const { return fields; }
     // The byte device libtiff works on.
     IoDevice* byteDevice() const;
+    // True when a format over the handle is made for writing: its byte device was opened to write.
+    static bool isWritableHandle(TIFF* tif);
 
     // ---- Pixel conversion (reads of the selected directory). dst receives the strip's first row or the
     // tile's top-left pixel; rows are stride bytes apart, components as componentsPerPixel() and
@@ -138,6 +140,11 @@ public:
                           unsigned short plane);
 
 protected:
+    // The tags of the handle's current directory, or std::runtime_error naming the tag or value that cannot
+    // be used; *halfFloat tells whether its floats are 16-bit ones (widened on reading).
+    Fields readDirectoryFields(bool* halfFloat) const;
+    // The public attributes document of a raw-metadata document of this format.
+    json attributesOf(const json& rawMetadata) const;
     // Decodes one strip or tile into buffer; the byte count, 0 after a reported failure.
     unsigned long loadCurrentStrip(unsigned strip);
     unsigned long loadCurrentTile(unsigned tile);
@@ -171,7 +178,6 @@ protected:
     bool stopOnError = false;
 
 private:
-    void readTags();
     void updateColourFlags();
 };
 
