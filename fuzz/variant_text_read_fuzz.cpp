@@ -1,5 +1,7 @@
-// Reads arbitrary text into a variant of each kind and converts it with every getter. A value written
-// as text must read back to the same value (doubles aside: their text keeps 15 decimals).
+// Reads arbitrary text into a variant of each kind and converts it with every getter, and parses it with
+// the number helpers of both widths. A value written as text must read back to the same value (doubles
+// aside: their text keeps 15 decimals).
+#include <legacy/CVkStringA.h>
 #include <legacy/CVkStringUtils.h>
 #include <legacy/CVkVariant.h>
 #include <legacy/VkDiagnostics.h>
@@ -19,6 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
     CVkStringW text;
     CVkStringUtils::UTF8toW(bytes.c_str(), text);
+
+    int i = 0;
+    unsigned int u = 0;
+    CVkStringUtils::ToNumber(text, i);
+    CVkStringUtils::ToNumber(text, u);
+    const CVkStringA narrow(bytes.c_str());
+    CVkStringUtils::ToNumber(narrow, i);
+    CVkStringUtils::ToNumber(narrow, u);
 
     CVkDiagnosticCapture quiet;
     CVkVariant v(CVkVariantRunType(kind), L"v");

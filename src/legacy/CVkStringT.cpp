@@ -937,7 +937,7 @@ int CVkStringT<Ch>::ReplaceNoCase(const Ch* oldText, const Ch* newText) {
 // ---- formatting and copy-out ----
 
 template <class Ch>
-int CVkStringT<Ch>::formatImpl(bool emptyFirst, const Ch* format, va_list args) {
+int CVkStringT<Ch>::format_internal(bool emptyFirst, const Ch* format, va_list args) {
     // Formatted before the string changes, so arguments that point into it still read its old text.
     std::basic_string<Ch> text;
     const bool ok = detail::VkFormat(text, format, args);
@@ -955,21 +955,21 @@ template <class Ch>
 int CVkStringT<Ch>::Format(const Ch* format, ...) {
     va_list args;
     va_start(args, format);
-    const int r = formatImpl(true, format, args);
+    const int r = format_internal(true, format, args);
     va_end(args);
     return r;
 }
 
 template <class Ch>
 int CVkStringT<Ch>::FormatV(const Ch* format, va_list args) {
-    return formatImpl(true, format, args);
+    return format_internal(true, format, args);
 }
 
 template <class Ch>
 int CVkStringT<Ch>::AppendFormat(const Ch* format, ...) {
     va_list args;
     va_start(args, format);
-    const int r = formatImpl(false, format, args);
+    const int r = format_internal(false, format, args);
     va_end(args);
     return r;
 }

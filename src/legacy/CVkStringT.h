@@ -252,7 +252,7 @@ private:
     int findChar(Ch c, unsigned long start, bool noCase) const;
     int reverseFindChar(Ch c, int start, bool noCase) const;
     int replaceImpl(const Ch* oldText, const Ch* newText, bool noCase);
-    int formatImpl(bool emptyFirst, const Ch* format, va_list args);
+    int format_internal(bool emptyFirst, const Ch* format, va_list args);
     // A new string reserved for both parts, holding a then b.
     static CVkStringT Join(std::basic_string_view<Ch> a, std::basic_string_view<Ch> b);
     // Null-safe view of a terminated text.

@@ -8,6 +8,7 @@
 #include "VariantTestSupport.h"
 
 #include <support/DecimalCommaLocale.h>
+#include <support/FuzzSeeds.h>
 
 #include <gtest/gtest.h>
 
@@ -466,4 +467,24 @@ TEST(CVkSerializerXMLString, ACaptureOnOneThreadLeavesOtherThreadsPrinting) {
     std::fflush(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: structure of the data inside XML not valid");
     EXPECT_EQ(mine.Text(), "");
+}
+
+// Seeds of the wide pass of the XML loader's fuzz target: saved wide documents, as the characters lie in
+// memory. Written when ZAN_WRITE_FUZZ_SEEDS names a directory:
+//   ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/xml_variant_load_fuzz build/release/tests/test_legacy
+//   --gtest_filter='CVkSerializerXMLStringFuzzSeeds.*'
+TEST(CVkSerializerXMLStringFuzzSeeds, Write) {
+    ZAN_SEED_DIRECTORY_OR_SKIP(dir);
+    const auto save = [&](const char* name, const CVkVariant& v) {
+        const std::wstring xml = saveWide(v);
+        saveSeed(dir, name, xml.data(), xml.size() * sizeof(wchar_t));
+    };
+    const unsigned char bytes[] = {1, 2, 0xFA};
+    save("wide-plain-list",
+         CVkVariant::CreateStruct(L"root", {CVkVariant(5, L"i"), CVkVariant(0.1, L"d"),
+                                            CVkVariant(CVkStringW(L"x<y&z\t\"\r\n\u00e9"), L"s"),
+                                            CVkVariant(CVkByteArray(bytes, 3, 16), L"b")}));
+    CVkVariant point(CVkVariantRunType("RVkIPoint"), L"pt");
+    point[L"y"] = -3;
+    save("wide-record", point);
 }
