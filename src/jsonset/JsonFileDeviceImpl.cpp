@@ -376,46 +376,42 @@ json JsonFileDevice::Impl::textInfo() {
     return cachedTextInfo();
 }
 
-namespace {
-
-// Stores a copy of value as the document's key and marks the document changed.
-void storePart(json& document, const char* key, const json& value) {
+void JsonFileDevice::Impl::storePart(const char* key, const json& value, Cached& cache, const char* what) {
+    checkWriteAccess();
+    checkStorable(value, what);
+    json& document = cachedJson();
     if (!document.is_object())
         document = json::object();
     document[key] = value;
+    // Only this part is built again; what was derived from it before stays as it was.
+    cache = {};
+    dirty_ = 1;
 }
 
-} // namespace
-
 void JsonFileDevice::Impl::setAttributes(const json& value) {
-    checkWriteAccess();
-    checkStorable(value, "JsonFileDevice::setAttributes: attributes");
-    storePart(cachedJson(), "attributes", value);
-    attributes_ = {};
-    dirty_ = 1;
+    storePart("attributes", value, attributes_, "JsonFileDevice::setAttributes: attributes");
 }
 
 void JsonFileDevice::Impl::setMetadata(const json& value) {
-    checkWriteAccess();
-    checkStorable(value, "JsonFileDevice::setMetadata: metadata");
-    storePart(cachedJson(), "metadata", value);
-    metadata_ = {};
-    dirty_ = 1;
+    storePart("metadata", value, metadata_, "JsonFileDevice::setMetadata: metadata");
 }
 
 void JsonFileDevice::Impl::setExperiment(const json& value) {
-    checkWriteAccess();
-    checkStorable(value, "JsonFileDevice::setExperiment: experiment");
-    storePart(cachedJson(), "experiment", value);
-    experiment_ = {};
-    dirty_ = 1;
+    storePart("experiment", value, experiment_, "JsonFileDevice::setExperiment: experiment");
 }
 
 void JsonFileDevice::Impl::setTextInfo(const json& value) {
+    storePart("textInfo", value, textInfo_, "JsonFileDevice::setTextInfo: text info");
+}
+
+void JsonFileDevice::Impl::storeFrameMember(unsigned seqIndex, const char* key, const json& value,
+                                            const char* what) {
     checkWriteAccess();
-    checkStorable(value, "JsonFileDevice::setTextInfo: text info");
-    storePart(cachedJson(), "textInfo", value);
-    textInfo_ = {};
+    checkStorable(value, what);
+    json& entry = cachedFrame(seqIndex);
+    if (!entry.is_object())
+        entry = json::object();
+    entry[key] = value;
     dirty_ = 1;
 }
 
@@ -458,13 +454,7 @@ json JsonFileDevice::Impl::frameMetadata(unsigned seqIndex, const std::string&) 
 }
 
 void JsonFileDevice::Impl::setFrameMetadata(unsigned seqIndex, const json& value) {
-    checkWriteAccess();
-    checkStorable(value, "JsonFileDevice::setFrameMetadata: frame metadata");
-    json& entry = cachedFrame(seqIndex);
-    if (!entry.is_object())
-        entry = json::object();
-    entry["metadata"] = value;
-    dirty_ = 1;
+    storeFrameMember(seqIndex, "metadata", value, "JsonFileDevice::setFrameMetadata: frame metadata");
 }
 
 json JsonFileDevice::Impl::contents() {
@@ -482,13 +472,7 @@ json JsonFileDevice::Impl::frameRef(unsigned seqIndex) {
 }
 
 void JsonFileDevice::Impl::setFrameRef(unsigned seqIndex, const json& files) {
-    checkWriteAccess();
-    checkStorable(files, "JsonFileDevice::setFrameRef: files");
-    json& entry = cachedFrame(seqIndex);
-    if (!entry.is_object())
-        entry = json::object();
-    entry["files"] = files;
-    dirty_ = 1;
+    storeFrameMember(seqIndex, "files", files, "JsonFileDevice::setFrameRef: files");
 }
 
 std::vector<std::string> JsonFileDevice::Impl::allFrameFilenames() {

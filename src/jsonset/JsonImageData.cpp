@@ -111,90 +111,10 @@ void JsonFileDevice::ImageData::close() {
     file_.close();
 }
 
-IoImageDataDevice& JsonFileDevice::ImageData::inner() const {
+IoImageDataDevice& JsonFileDevice::ImageData::target() const {
     if (!inner_)
         throw std::logic_error("JsonFileDevice::ImageData::idd imageDataDevice not available");
-    // What the caller set on this device governs the reads of the file's own frame device.
-    inner_->setPropertyInt(StopOnError, propertyInt(StopOnError));
-    inner_->setPropertyInt(Threads, propertyInt(Threads));
-    inner_->setAbortFlag(abortFlag());
     return *inner_;
-}
-
-const void* JsonFileDevice::ImageData::memoryMappedPlane() const {
-    return inner().memoryMappedPlane();
-}
-bool JsonFileDevice::ImageData::isTiled(long* w, long* h) const {
-    return inner().isTiled(w, h);
-}
-bool JsonFileDevice::ImageData::isStriped(long* rows) const {
-    return inner().isStriped(rows);
-}
-IoImageDataDevice::Interpretation JsonFileDevice::ImageData::interpretation() const {
-    return inner().interpretation();
-}
-IoImageDataDevice::DataFormat JsonFileDevice::ImageData::dataFormat() const {
-    return inner().dataFormat();
-}
-long JsonFileDevice::ImageData::width() const {
-    return inner().width();
-}
-long JsonFileDevice::ImageData::height() const {
-    return inner().height();
-}
-long JsonFileDevice::ImageData::bitsPerComponentUsed() const {
-    return inner().bitsPerComponentUsed();
-}
-long JsonFileDevice::ImageData::bitsPerComponentStored() const {
-    return inner().bitsPerComponentStored();
-}
-long JsonFileDevice::ImageData::componentsPerPixel() const {
-    return inner().componentsPerPixel();
-}
-long JsonFileDevice::ImageData::lineAlignment() const {
-    return inner().lineAlignment();
-}
-long JsonFileDevice::ImageData::planes() const {
-    return inner().planes();
-}
-long JsonFileDevice::ImageData::currentPlane() const {
-    return inner().currentPlane();
-}
-void JsonFileDevice::ImageData::setCurrentPlane(long plane) {
-    inner().setCurrentPlane(plane);
-}
-long JsonFileDevice::ImageData::currentTileX() const {
-    return inner().currentTileX();
-}
-long JsonFileDevice::ImageData::currentTileY() const {
-    return inner().currentTileY();
-}
-void JsonFileDevice::ImageData::setCurrentTile(long x, long y) {
-    inner().setCurrentTile(x, y);
-}
-long JsonFileDevice::ImageData::currentStrip() const {
-    return inner().currentStrip();
-}
-void JsonFileDevice::ImageData::setCurrentStrip(long y) {
-    inner().setCurrentStrip(y);
-}
-void JsonFileDevice::ImageData::readCurrentPlane(void* dst, long stride) {
-    inner().readCurrentPlane(dst, stride);
-}
-void JsonFileDevice::ImageData::readCurrentTile(void* dst, long stride) {
-    inner().readCurrentTile(dst, stride);
-}
-void JsonFileDevice::ImageData::readCurrentStrip(void* dst, long stride) {
-    inner().readCurrentStrip(dst, stride);
-}
-void JsonFileDevice::ImageData::writeCurrentPlane(const void* src, long stride) {
-    inner().writeCurrentPlane(src, stride);
-}
-void JsonFileDevice::ImageData::writeCurrentTile(const void* src, long stride) {
-    inner().writeCurrentTile(src, stride);
-}
-void JsonFileDevice::ImageData::writeCurrentStrip(const void* src, long stride) {
-    inner().writeCurrentStrip(src, stride);
 }
 
 void JsonFileDevice::ImageData::readCurrentPlaneRect(void*, long, const Rectangle&) {
@@ -258,97 +178,120 @@ void JsonFileDevice::ImageDataN::close() {
         std::rethrow_exception(failure);
 }
 
-JsonFileDevice::ImageData& JsonFileDevice::ImageDataN::part() const {
+IoImageDataDevice& JsonFileDevice::ImageDataN::target() const {
     if (plane_ < 0 || static_cast<std::size_t>(plane_) >= parts_.size())
         throw std::out_of_range("JsonFileDevice::ImageDataN: plane " + std::to_string(plane_) +
                                 " of a frame of " + std::to_string(parts_.size()) + " planes");
-    ImageData& p = *parts_[static_cast<std::size_t>(plane_)];
-    p.setPropertyInt(StopOnError, propertyInt(StopOnError));
-    p.setPropertyInt(Threads, propertyInt(Threads));
-    p.setAbortFlag(abortFlag());
-    return p;
+    return *parts_[static_cast<std::size_t>(plane_)];
 }
 
-const void* JsonFileDevice::ImageDataN::memoryMappedPlane() const {
-    return part().memoryMappedPlane();
-}
-bool JsonFileDevice::ImageDataN::isTiled(long* w, long* h) const {
-    return part().isTiled(w, h);
-}
-bool JsonFileDevice::ImageDataN::isStriped(long* rows) const {
-    return part().isStriped(rows);
-}
-IoImageDataDevice::Interpretation JsonFileDevice::ImageDataN::interpretation() const {
-    return part().interpretation();
-}
-IoImageDataDevice::DataFormat JsonFileDevice::ImageDataN::dataFormat() const {
-    return part().dataFormat();
-}
-long JsonFileDevice::ImageDataN::width() const {
-    return part().width();
-}
-long JsonFileDevice::ImageDataN::height() const {
-    return part().height();
-}
-long JsonFileDevice::ImageDataN::bitsPerComponentUsed() const {
-    return part().bitsPerComponentUsed();
-}
-long JsonFileDevice::ImageDataN::bitsPerComponentStored() const {
-    return part().bitsPerComponentStored();
-}
-long JsonFileDevice::ImageDataN::componentsPerPixel() const {
-    return part().componentsPerPixel();
-}
-long JsonFileDevice::ImageDataN::lineAlignment() const {
-    return part().lineAlignment();
-}
 long JsonFileDevice::ImageDataN::planes() const {
     return static_cast<long>(parts_.size());
 }
+
 long JsonFileDevice::ImageDataN::currentPlane() const {
     return plane_;
 }
+
 void JsonFileDevice::ImageDataN::setCurrentPlane(long plane) {
     plane_ = plane;
 }
-long JsonFileDevice::ImageDataN::currentTileX() const {
-    return part().currentTileX();
+
+// ---- Forwarding
+
+namespace detail {
+
+IoImageDataDevice& ForwardingImageData::forwarded() const {
+    IoImageDataDevice& device = target();
+    // What the caller set on this device governs the reads of the presented one.
+    device.setPropertyInt(StopOnError, propertyInt(StopOnError));
+    device.setPropertyInt(Threads, propertyInt(Threads));
+    device.setAbortFlag(abortFlag());
+    return device;
 }
-long JsonFileDevice::ImageDataN::currentTileY() const {
-    return part().currentTileY();
+
+const void* ForwardingImageData::memoryMappedPlane() const {
+    return forwarded().memoryMappedPlane();
 }
-void JsonFileDevice::ImageDataN::setCurrentTile(long x, long y) {
-    part().setCurrentTile(x, y);
+bool ForwardingImageData::isTiled(long* w, long* h) const {
+    return forwarded().isTiled(w, h);
 }
-long JsonFileDevice::ImageDataN::currentStrip() const {
-    return part().currentStrip();
+bool ForwardingImageData::isStriped(long* rows) const {
+    return forwarded().isStriped(rows);
 }
-void JsonFileDevice::ImageDataN::setCurrentStrip(long y) {
-    part().setCurrentStrip(y);
+IoImageDataDevice::Interpretation ForwardingImageData::interpretation() const {
+    return forwarded().interpretation();
 }
-void JsonFileDevice::ImageDataN::readCurrentPlane(void* dst, long stride) {
-    part().readCurrentPlane(dst, stride);
+IoImageDataDevice::DataFormat ForwardingImageData::dataFormat() const {
+    return forwarded().dataFormat();
 }
-void JsonFileDevice::ImageDataN::readCurrentTile(void* dst, long stride) {
-    part().readCurrentTile(dst, stride);
+long ForwardingImageData::width() const {
+    return forwarded().width();
 }
-void JsonFileDevice::ImageDataN::readCurrentStrip(void* dst, long stride) {
-    part().readCurrentStrip(dst, stride);
+long ForwardingImageData::height() const {
+    return forwarded().height();
 }
-void JsonFileDevice::ImageDataN::writeCurrentPlane(const void* src, long stride) {
-    part().writeCurrentPlane(src, stride);
+long ForwardingImageData::bitsPerComponentUsed() const {
+    return forwarded().bitsPerComponentUsed();
 }
-void JsonFileDevice::ImageDataN::writeCurrentTile(const void* src, long stride) {
-    part().writeCurrentTile(src, stride);
+long ForwardingImageData::bitsPerComponentStored() const {
+    return forwarded().bitsPerComponentStored();
 }
-void JsonFileDevice::ImageDataN::writeCurrentStrip(const void* src, long stride) {
-    part().writeCurrentStrip(src, stride);
+long ForwardingImageData::componentsPerPixel() const {
+    return forwarded().componentsPerPixel();
 }
-void JsonFileDevice::ImageDataN::readCurrentPlaneRect(void* dst, long stride, const Rectangle& r) {
-    part().readCurrentPlaneRect(dst, stride, r);
+long ForwardingImageData::lineAlignment() const {
+    return forwarded().lineAlignment();
 }
-void JsonFileDevice::ImageDataN::writeCurrentPlaneRect(const void* src, long stride, const Rectangle& r) {
-    part().writeCurrentPlaneRect(src, stride, r);
+long ForwardingImageData::planes() const {
+    return forwarded().planes();
 }
+long ForwardingImageData::currentPlane() const {
+    return forwarded().currentPlane();
+}
+void ForwardingImageData::setCurrentPlane(long plane) {
+    forwarded().setCurrentPlane(plane);
+}
+long ForwardingImageData::currentTileX() const {
+    return forwarded().currentTileX();
+}
+long ForwardingImageData::currentTileY() const {
+    return forwarded().currentTileY();
+}
+void ForwardingImageData::setCurrentTile(long x, long y) {
+    forwarded().setCurrentTile(x, y);
+}
+long ForwardingImageData::currentStrip() const {
+    return forwarded().currentStrip();
+}
+void ForwardingImageData::setCurrentStrip(long y) {
+    forwarded().setCurrentStrip(y);
+}
+void ForwardingImageData::readCurrentPlane(void* dst, long stride) {
+    forwarded().readCurrentPlane(dst, stride);
+}
+void ForwardingImageData::readCurrentTile(void* dst, long stride) {
+    forwarded().readCurrentTile(dst, stride);
+}
+void ForwardingImageData::readCurrentStrip(void* dst, long stride) {
+    forwarded().readCurrentStrip(dst, stride);
+}
+void ForwardingImageData::writeCurrentPlane(const void* src, long stride) {
+    forwarded().writeCurrentPlane(src, stride);
+}
+void ForwardingImageData::writeCurrentTile(const void* src, long stride) {
+    forwarded().writeCurrentTile(src, stride);
+}
+void ForwardingImageData::writeCurrentStrip(const void* src, long stride) {
+    forwarded().writeCurrentStrip(src, stride);
+}
+void ForwardingImageData::readCurrentPlaneRect(void* dst, long stride, const Rectangle& r) {
+    forwarded().readCurrentPlaneRect(dst, stride, r);
+}
+void ForwardingImageData::writeCurrentPlaneRect(const void* src, long stride, const Rectangle& r) {
+    forwarded().writeCurrentPlaneRect(src, stride, r);
+}
+
+} // namespace detail
 
 } // namespace Zan

@@ -7,6 +7,7 @@
 #include <tiff/TifFileDevice.h>
 
 #include <support/Expect.h>
+#include <support/FileText.h>
 #include <support/JsonSets.h>
 #include <support/NativeFiles.h>
 #include <support/TempDir.h>
@@ -25,13 +26,6 @@ namespace fs = std::filesystem;
 using Zan::IoDevice;
 using Zan::IoImageDataDevice;
 using Zan::IoImageFile;
-
-std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 template <typename Device>
 bool holds(const std::unique_ptr<Zan::IoImageFileDevice>& device) {
@@ -223,9 +217,9 @@ TEST(IoImageFileFacade, WholeFileOperationsPickTheKindByName) {
     std::ofstream(a) << "first";
     std::ofstream(b) << "second";
     EXPECT_FALSE(IoImageFile::copyFile(a, b, false));
-    EXPECT_EQ(readBytes(b), "second");
+    EXPECT_EQ(ZanTest::readFileText(b), "second");
     EXPECT_TRUE(IoImageFile::copyFile(a, b, true));
-    EXPECT_EQ(readBytes(b), "first");
+    EXPECT_EQ(ZanTest::readFileText(b), "first");
     EXPECT_TRUE(IoImageFile::moveFile(a, dir.file("c.QPX")));
     EXPECT_FALSE(fs::exists(a));
     EXPECT_FALSE(IoImageFile::moveFile(a, b));

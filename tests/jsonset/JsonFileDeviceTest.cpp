@@ -3,6 +3,7 @@
 #include <jsonset/JsonFileDevice.h>
 
 #include <support/Expect.h>
+#include <support/FileText.h>
 #include <support/TempDir.h>
 
 #include <gtest/gtest.h>
@@ -17,17 +18,6 @@ using Zan::IoDevice;
 using Zan::JsonFileDevice;
 using json = nlohmann::json;
 
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 const json attributes4 = {{"widthPx", 8},
                           {"heightPx", 4},
                           {"componentCount", 1},
@@ -39,7 +29,7 @@ class JsonFileDeviceTest : public ::testing::Test {
 protected:
     // A description holding doc, opened with mode.
     std::unique_ptr<JsonFileDevice> openSet(const json& doc, IoDevice::OpenMode mode = IoDevice::Read) {
-        writeText(path, doc.dump());
+        ZanTest::writeFileText(path, doc.dump());
         auto set = std::make_unique<JsonFileDevice>(path);
         EXPECT_TRUE(set->open(mode, 3, nullptr));
         return set;
@@ -122,7 +112,7 @@ TEST_F(JsonFileDeviceTest, MissingPartsGetDefaultsThatAreNeverWritten) {
 
     set->setTextInfo({{"author", "Ann"}});
     set->close();
-    const json written = json::parse(readText(path));
+    const json written = json::parse(ZanTest::readFileText(path));
     EXPECT_EQ(written, json({{"attributes", attributes4},
                              {"experiment", json::array()},
                              {"custom", {1, 2}},
@@ -213,17 +203,18 @@ TEST_F(JsonFileDeviceTest, WritingBackFollowsTheModeAndTheChanges) {
         JsonFileDevice set(path);
         ASSERT_TRUE(set.open(IoDevice::Write, 3, nullptr));
         set.close();
-        EXPECT_EQ(readText(path), "");
+        EXPECT_EQ(ZanTest::readFileText(path), "");
     }
     // Write | Update on an old file: the old content is not read, the new document is written as printed.
-    writeText(path, R"({"old": true, "attributes": {"widthPx": 1}})");
+    ZanTest::writeFileText(path, R"({"old": true, "attributes": {"widthPx": 1}})");
     {
         JsonFileDevice set(path);
         ASSERT_TRUE(set.open(IoDevice::Write | IoDevice::Update, 3, nullptr));
         EXPECT_EQ(set.contents(), json::object());
         set.setAttributes({{"widthPx", 2}, {"name", "\u00e9"}});
         set.close();
-        EXPECT_EQ(readText(path), json({{"attributes", {{"widthPx", 2}, {"name", "\u00e9"}}}}).dump(2));
+        EXPECT_EQ(ZanTest::readFileText(path),
+                  json({{"attributes", {{"widthPx", 2}, {"name", "\u00e9"}}}}).dump(2));
     }
     // Update (append): the whole file is rewritten, not appended to.
     {
@@ -231,13 +222,14 @@ TEST_F(JsonFileDeviceTest, WritingBackFollowsTheModeAndTheChanges) {
         ASSERT_TRUE(set.open(IoDevice::Update, 3, nullptr));
         set.setTextInfo({{"author", "Cy"}});
     } // the destructor writes
-    EXPECT_EQ(json::parse(readText(path))["textInfo"]["author"], "Cy");
-    EXPECT_EQ(json::parse(readText(path))["attributes"]["widthPx"], 2);
+    EXPECT_EQ(json::parse(ZanTest::readFileText(path))["textInfo"]["author"], "Cy");
+    EXPECT_EQ(json::parse(ZanTest::readFileText(path))["attributes"]["widthPx"], 2);
 }
 
 TEST_F(JsonFileDeviceTest, ReopeningReadsTheFileAfreshAndKeepsPendingChanges) {
     JsonFileDevice set(path);
-    writeText(path, json({{"attributes", attributes4}, {"textInfo", {{"author", "old"}}}}).dump());
+    ZanTest::writeFileText(path,
+                           json({{"attributes", attributes4}, {"textInfo", {{"author", "old"}}}}).dump());
     ASSERT_TRUE(set.open(IoDevice::Read | IoDevice::Update, 3, nullptr));
     set.setTextInfo({{"author", "new"}});
     // Reopening an open device writes what it holds first.
@@ -248,14 +240,15 @@ TEST_F(JsonFileDeviceTest, ReopeningReadsTheFileAfreshAndKeepsPendingChanges) {
     // A truncating reopen starts from an empty document and never writes the old one back.
     ASSERT_TRUE(set.open(IoDevice::Write, 3, nullptr));
     set.close();
-    EXPECT_EQ(readText(path), "");
-    writeText(path, json({{"attributes", attributes4}, {"textInfo", {{"author", "other"}}}}).dump());
+    EXPECT_EQ(ZanTest::readFileText(path), "");
+    ZanTest::writeFileText(path,
+                           json({{"attributes", attributes4}, {"textInfo", {{"author", "other"}}}}).dump());
     ASSERT_TRUE(set.open(IoDevice::Read, 3, nullptr));
     EXPECT_EQ(set.textInfo()["author"], "other");
 }
 
 TEST_F(JsonFileDeviceTest, AFailedWriteBackIsReportedByCloseAndFlushOnly) {
-    writeText(path, json({{"attributes", attributes4}}).dump());
+    ZanTest::writeFileText(path, json({{"attributes", attributes4}}).dump());
     const std::string moved = dir.file("moved.json");
     const auto openChanged = [&](JsonFileDevice& set) {
         ASSERT_TRUE(set.open(IoDevice::Read | IoDevice::Update, 3, nullptr));
@@ -280,20 +273,20 @@ TEST_F(JsonFileDeviceTest, AFailedWriteBackIsReportedByCloseAndFlushOnly) {
         JsonFileDevice set(path);
         openChanged(set);
     } // the destructor stays silent
-    EXPECT_EQ(json::parse(readText(moved)), json({{"attributes", attributes4}}));
+    EXPECT_EQ(json::parse(ZanTest::readFileText(moved)), json({{"attributes", attributes4}}));
 }
 
 TEST_F(JsonFileDeviceTest, DamagedDescriptionsFailWithTheLibrarysErrors) {
-    writeText(path, "{\"attributes\": ");
+    ZanTest::writeFileText(path, "{\"attributes\": ");
     JsonFileDevice set(path);
     ASSERT_TRUE(set.open(IoDevice::Read, 3, nullptr));
     EXPECT_THROW(set.attributes(), json::parse_error);
     // Nesting deeper than the library copies safely is refused.
-    writeText(path, "{\"rawMetadata\": " + std::string(300, '[') + std::string(300, ']') + "}");
+    ZanTest::writeFileText(path, "{\"rawMetadata\": " + std::string(300, '[') + std::string(300, ']') + "}");
     ASSERT_TRUE(set.open(IoDevice::Read, 3, nullptr));
     EXPECT_THROW(set.rawMetadata(), std::runtime_error);
-    writeText(path,
-              R"({"attributes": {"widthPx": "wide", "componentCount": 1, "bitsPerComponentInMemory": 8}})");
+    ZanTest::writeFileText(
+        path, R"({"attributes": {"widthPx": "wide", "componentCount": 1, "bitsPerComponentInMemory": 8}})");
     ASSERT_TRUE(set.open(IoDevice::Read, 3, nullptr));
     EXPECT_THROW(set.attributes(), json::type_error);
 }
@@ -315,7 +308,7 @@ TEST_F(JsonFileDeviceTest, FrameEntries) {
                          "JsonFileDevice: seqIndex out of range");
     writer->setFrameRef(2, {"c.tif"});
     writer->close();
-    const json frames = json::parse(readText(path))["frames"];
+    const json frames = json::parse(ZanTest::readFileText(path))["frames"];
     EXPECT_EQ(frames, json({{{"files", {"a.tif"}}}, 7, {{"files", {"c.tif"}}}, json::object()}));
 }
 

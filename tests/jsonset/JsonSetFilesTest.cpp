@@ -2,6 +2,7 @@
 
 #include <jsonset/JsonFileDevice.h>
 
+#include <support/FileText.h>
 #include <support/JsonSets.h>
 #include <support/TempDir.h>
 
@@ -23,13 +24,6 @@ using json = nlohmann::json;
 
 const SetGeometry geometry{5, 3, 8, 2, 2};
 const std::vector<std::string> frameFiles{"seq001_c1.tif", "seq001_c2.tif", "seq002_c1.tif", "seq002_c2.tif"};
-
-std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 // Every frame of the set at path reads back as written.
 void expectReadable(const std::string& path) {
@@ -71,7 +65,7 @@ protected:
 TEST_F(JsonSetFilesTest, CopyTakesEveryFrameFile) {
     ASSERT_TRUE(device.copyFile(from, to, false));
     for (const fs::path& file : setFiles(source))
-        EXPECT_EQ(readBytes(file), readBytes(target / file.filename())) << file;
+        EXPECT_EQ(ZanTest::readFileText(file), ZanTest::readFileText(target / file.filename())) << file;
     expectReadable(from);
     expectReadable(to);
 }
@@ -79,7 +73,7 @@ TEST_F(JsonSetFilesTest, CopyTakesEveryFrameFile) {
 TEST_F(JsonSetFilesTest, CopyWithoutOverwriteStopsAtTheFirstExistingFile) {
     std::ofstream(target / "seq001_c1.tif") << "mine";
     EXPECT_FALSE(device.copyFile(from, to, false));
-    EXPECT_EQ(readBytes(target / "seq001_c1.tif"), "mine");
+    EXPECT_EQ(ZanTest::readFileText(target / "seq001_c1.tif"), "mine");
     EXPECT_FALSE(fs::exists(target / "seq001_c2.tif"));
     EXPECT_FALSE(fs::exists(to));
 
@@ -162,7 +156,7 @@ TEST_F(JsonSetFilesTest, NamesOutsideTheSetAreRefusedBeforeAnythingIsTouched) {
         EXPECT_FALSE(device.deleteFile(hostile)) << name;
         EXPECT_FALSE(device.copyFile(hostile, to, true)) << name;
         EXPECT_FALSE(device.moveFile(hostile, to)) << name;
-        EXPECT_EQ(readBytes(victim), "precious") << name;
+        EXPECT_EQ(ZanTest::readFileText(victim), "precious") << name;
         for (const fs::path& file : setFiles(source, "hostile.json"))
             EXPECT_TRUE(fs::exists(file)) << name << ": " << file;
         EXPECT_TRUE(fs::is_directory(source / "sub"));
@@ -185,7 +179,7 @@ TEST_F(JsonSetFilesTest, NamesBelowTheSetAndRepeatedNamesAreFine) {
     std::ofstream(from) << doc.dump();
 
     ASSERT_TRUE(device.copyFile(from, to, false));
-    EXPECT_EQ(readBytes(target / "tiles" / "extra.tif"), "extra");
+    EXPECT_EQ(ZanTest::readFileText(target / "tiles" / "extra.tif"), "extra");
     ASSERT_TRUE(device.deleteFile(from));
     EXPECT_FALSE(fs::exists(source / "tiles" / "extra.tif"));
     EXPECT_TRUE(fs::is_directory(source / "tiles"));

@@ -3,6 +3,7 @@
 #include <jsonset/detail/JsonFileDeviceImpl.h>
 
 #include <support/Expect.h>
+#include <support/FileText.h>
 #include <support/JsonSets.h>
 #include <support/TempDir.h>
 
@@ -23,11 +24,6 @@ using Zan::JsonFileDevice;
 using ZanTest::FileLayout;
 using ZanTest::SetGeometry;
 using json = nlohmann::json;
-
-json readJson(const std::string& path) {
-    std::ifstream in(path);
-    return json::parse(in);
-}
 
 struct LayoutCase {
     const char* name;
@@ -52,7 +48,7 @@ TEST_P(JsonSetRoundTrip, FramesAndDescriptionComeBack) {
         ZanTest::writeSet(set, g, layout);
     }
 
-    const json doc = readJson(path);
+    const json doc = json::parse(ZanTest::readFileText(path));
     EXPECT_EQ(doc["attributes"], ZanTest::setAttributes(g));
     ASSERT_EQ(doc["frames"].size(), static_cast<std::size_t>(g.frames));
     // Nothing but what the writer gave and the frames' names is stored.
@@ -135,7 +131,7 @@ TEST(JsonSetFrames, GeneratedNamesAreWrittenBackWithTheDescription) {
         EXPECT_EQ(frame->openMode(), 0u);
         EXPECT_EQ(dynamic_cast<JsonFileDevice::ImageDataN*>(frame.get()) != nullptr, true);
         set.flush();
-        EXPECT_EQ(readJson(path)["frames"][0]["files"],
+        EXPECT_EQ(json::parse(ZanTest::readFileText(path))["frames"][0]["files"],
                   json({"seq001_c1.tif", "seq001_c2.tif", "seq001_c3.tif"}));
     }
     {

@@ -137,6 +137,10 @@ private:
     };
 
     void resetCaches();
+    // The setters: checks write access and the value's nesting (what names it in the message), stores a
+    // copy under key of the document (or of the frame's entry) and marks the document changed.
+    void storePart(const char* key, const json& value, Cached& cache, const char* what);
+    void storeFrameMember(unsigned seqIndex, const char* key, const json& value, const char* what);
     // The frame index beyond which a writable device refuses to create entries.
     std::uint64_t frameEntryLimit();
 
@@ -153,8 +157,52 @@ private:
     LoopIndexTable loopIndexes_;
 };
 
+namespace detail {
+
+// A frame device that presents another: every geometry, cursor and pixel operation goes to the device
+// that target() names, which first receives this device's stop-on-error, thread count and abort flag.
+class ZAN_HIDDEN ForwardingImageData : public IoImageDataDevice {
+public:
+    const void* memoryMappedPlane() const override;
+    bool isTiled(long* tileWidth, long* tileHeight) const override;
+    bool isStriped(long* rowsPerStrip) const override;
+    Interpretation interpretation() const override;
+    DataFormat dataFormat() const override;
+    long width() const override;
+    long height() const override;
+    long bitsPerComponentUsed() const override;
+    long bitsPerComponentStored() const override;
+    long componentsPerPixel() const override;
+    long lineAlignment() const override;
+    long planes() const override;
+    long currentPlane() const override;
+    void setCurrentPlane(long plane) override;
+    long currentTileX() const override;
+    long currentTileY() const override;
+    void setCurrentTile(long x, long y) override;
+    long currentStrip() const override;
+    void setCurrentStrip(long y) override;
+    void readCurrentPlane(void* dst, long stride) override;
+    void readCurrentTile(void* dst, long stride) override;
+    void readCurrentStrip(void* dst, long stride) override;
+    void writeCurrentPlane(const void* src, long stride) override;
+    void writeCurrentTile(const void* src, long stride) override;
+    void writeCurrentStrip(const void* src, long stride) override;
+    void readCurrentPlaneRect(void* dst, long stride, const Rectangle& r) override;
+    void writeCurrentPlaneRect(const void* src, long stride, const Rectangle& r) override;
+
+protected:
+    // The presented device; throws when there is none to present.
+    virtual IoImageDataDevice& target() const = 0;
+
+private:
+    IoImageDataDevice& forwarded() const;
+};
+
+} // namespace detail
+
 // The frame of one TIFF file: the TIFF device's frame 0, written with the set's attributes and metadata.
-class ZAN_HIDDEN JsonFileDevice::ImageData : public IoImageDataDevice {
+class ZAN_HIDDEN JsonFileDevice::ImageData : public detail::ForwardingImageData {
 public:
     using json = nlohmann::json;
 
@@ -166,39 +214,15 @@ public:
     // frame device. A failure returns false or throws, and leaves this device and the file closed.
     bool open(OpenMode mode) override;
     void close() override;
-    const void* memoryMappedPlane() const override;
-    bool isTiled(long* tileWidth, long* tileHeight) const override;
-    bool isStriped(long* rowsPerStrip) const override;
-    Interpretation interpretation() const override;
-    DataFormat dataFormat() const override;
-    long width() const override;
-    long height() const override;
-    long bitsPerComponentUsed() const override;
-    long bitsPerComponentStored() const override;
-    long componentsPerPixel() const override;
-    long lineAlignment() const override;
-    long planes() const override;
-    long currentPlane() const override;
-    void setCurrentPlane(long plane) override;
-    long currentTileX() const override;
-    long currentTileY() const override;
-    void setCurrentTile(long x, long y) override;
-    long currentStrip() const override;
-    void setCurrentStrip(long y) override;
-    void readCurrentPlane(void* dst, long stride) override;
-    void readCurrentTile(void* dst, long stride) override;
-    void readCurrentStrip(void* dst, long stride) override;
-    void writeCurrentPlane(const void* src, long stride) override;
-    void writeCurrentTile(const void* src, long stride) override;
-    void writeCurrentStrip(const void* src, long stride) override;
     // Not supported: std::logic_error.
     void readCurrentPlaneRect(void* dst, long stride, const Rectangle& r) override;
     void writeCurrentPlaneRect(const void* src, long stride, const Rectangle& r) override;
 
+protected:
+    // The frame device of the open file; std::logic_error before a successful open.
+    IoImageDataDevice& target() const override;
+
 private:
-    // The frame device of the open file, with this device's stop-on-error, thread count and abort flag;
-    // std::logic_error before a successful open.
-    IoImageDataDevice& inner() const;
     void closeFile() noexcept;
 
     TifFileDevice file_;
@@ -209,7 +233,7 @@ private:
 };
 
 // The frame of one TIFF file per component: plane p is part p.
-class ZAN_HIDDEN JsonFileDevice::ImageDataN : public IoImageDataDevice {
+class ZAN_HIDDEN JsonFileDevice::ImageDataN : public detail::ForwardingImageData {
 public:
     // parts must not be empty.
     explicit ImageDataN(std::vector<std::shared_ptr<ImageData>> parts);
@@ -219,39 +243,16 @@ public:
     bool open(OpenMode mode) override;
     // Closes every part (the first failure is thrown after all are closed) and this device.
     void close() override;
-    const void* memoryMappedPlane() const override;
-    bool isTiled(long* tileWidth, long* tileHeight) const override;
-    bool isStriped(long* rowsPerStrip) const override;
-    Interpretation interpretation() const override;
-    DataFormat dataFormat() const override;
-    long width() const override;
-    long height() const override;
-    long bitsPerComponentUsed() const override;
-    long bitsPerComponentStored() const override;
-    long componentsPerPixel() const override;
-    long lineAlignment() const override;
     long planes() const override;
     long currentPlane() const override;
     // Stored as it is; operations on a plane outside the parts throw std::out_of_range.
     void setCurrentPlane(long plane) override;
-    long currentTileX() const override;
-    long currentTileY() const override;
-    void setCurrentTile(long x, long y) override;
-    long currentStrip() const override;
-    void setCurrentStrip(long y) override;
-    void readCurrentPlane(void* dst, long stride) override;
-    void readCurrentTile(void* dst, long stride) override;
-    void readCurrentStrip(void* dst, long stride) override;
-    void writeCurrentPlane(const void* src, long stride) override;
-    void writeCurrentTile(const void* src, long stride) override;
-    void writeCurrentStrip(const void* src, long stride) override;
-    void readCurrentPlaneRect(void* dst, long stride, const Rectangle& r) override;
-    void writeCurrentPlaneRect(const void* src, long stride, const Rectangle& r) override;
+
+protected:
+    // The part of the current plane.
+    IoImageDataDevice& target() const override;
 
 private:
-    // The part of the current plane, with this device's properties and abort flag.
-    ImageData& part() const;
-
     long plane_ = 0;
     std::vector<std::shared_ptr<ImageData>> parts_;
 };
