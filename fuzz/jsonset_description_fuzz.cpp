@@ -9,9 +9,11 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include <unistd.h>
 
@@ -19,14 +21,22 @@ namespace {
 
 using json = nlohmann::json;
 
-// The description file of this process, in a directory of its own.
+// The description file of this process, in a directory of its own that goes when the process ends.
 const std::string& descriptionPath() {
-    static const std::string path = [] {
-        char pattern[] = "/tmp/jsonset-fuzz-XXXXXX";
-        if (!::mkdtemp(pattern))
-            std::abort();
-        return std::string(pattern) + "/set.json";
-    }();
+    static const struct Directory {
+        std::string path;
+        Directory() {
+            char pattern[] = "/tmp/jsonset-fuzz-XXXXXX";
+            if (!::mkdtemp(pattern))
+                std::abort();
+            path = pattern;
+        }
+        ~Directory() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } directory;
+    static const std::string path = directory.path + "/set.json";
     return path;
 }
 

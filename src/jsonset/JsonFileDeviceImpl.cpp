@@ -424,11 +424,12 @@ json JsonFileDevice::Impl::frameMetadata(unsigned seqIndex, const std::string&) 
         if (it != entry.end() && it->is_object())
             stored = &*it;
     }
+    // Times and positions of a frame without stored metadata follow from its place in the loops.
+    const json values = stored ? json() : defaultFrameValues(cachedExperiment(), loopIndexes(seqIndex));
     json result = cachedGlobalMetadata();
     const auto channels = result.is_object() ? result.find("channels") : result.end();
     if (!stored) {
-        // Times and positions follow from the frame's place in the loops; every channel shares them.
-        const json values = defaultFrameValues(cachedExperiment(), loopIndexes(seqIndex));
+        // Every channel shares them.
         if (result.is_object() && channels != result.end() && channels->is_array())
             for (json& channel : *channels)
                 if (channel.is_object()) {
