@@ -4,6 +4,9 @@
 // are specialisations of nlohmann::adl_serializer, so `doc.get<IoImageFile::Attributes>()` and
 // `json doc = record` work.
 
+#include <io/IoDevice.h>
+#include <io/IoImageDataDevice.h>
+#include <io/IoImageFileDevice.h>
 #include <io/ZanExport.h>
 
 #include <nlohmann/json.hpp>
@@ -11,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -168,7 +172,75 @@ public:
 
     // ======== Facade ========
 
+    // One image file of any supported kind, chosen by its name: the native container (".qpx"), TIFF
+    // (".tif", ".tiff", ".stk") or a JSON-described image set (".json"), tested in that order. The facade
+    // owns its device; it adds no state of its own, and device failures pass through it unchanged.
+    //
+    // A facade may hold no device (no kind accepts the name, or none was given): then open returns false,
+    // isNull is true, and every other member throws std::logic_error "IoImageFile: no device".
+    //
+    // Thread safety: a facade and its device are used by one thread at a time; the static operations
+    // share nothing.
 
+    // The device of the first kind whose name test accepts the name, constructed but not opened; null
+    // when none does.
+    static std::unique_ptr<IoImageFileDevice> createIoImageFileDevice(const std::string& name);
+    static std::unique_ptr<IoImageFileDevice> createIoImageFileDevice(const std::wstring& name);
+
+    explicit IoImageFile(std::unique_ptr<IoImageFileDevice>&& device);
+    explicit IoImageFile(const std::string& name);
+    explicit IoImageFile(const char* name) : IoImageFile(std::string(name)) {}
+    explicit IoImageFile(const std::wstring& name);
+    IoImageFile(const IoImageFile&) = delete;
+    IoImageFile& operator=(const IoImageFile&) = delete;
+    virtual ~IoImageFile();
+
+    bool isNull() const { return !device_; }
+    bool isValid() const { return static_cast<bool>(device_); }
+
+    // ---- Forwards to the device.
+    // Without a device: false, and errorCode is left as it was.
+    bool open(IoDevice::OpenMode mode, IoImageFileDevice::OpenOptions options, int* errorCode);
+    void close();
+    IoDevice::OpenMode openMode() const;
+    std::string filename() const;
+    unsigned sequenceCount();
+    bool sequenceIndex(const std::vector<unsigned>& loopIndexes, unsigned* sequenceIndex);
+    std::vector<unsigned> loopIndexes(unsigned sequenceIndex);
+    std::vector<std::vector<unsigned>> allLoopIndexes();
+    // The caller owns the frame device; it must not outlive this facade.
+    std::unique_ptr<IoImageDataDevice> imageData(unsigned sequenceIndex);
+
+    // ---- Open state: any mode; the Read bit; the Write, Append or Update bit.
+    bool isOpen() const;
+    bool isOpenForRead() const;
+    bool isOpenForWrite() const;
+
+    // ---- Typed metadata: the device's documents through the record codecs, whole or not at all.
+    Attributes attributes();
+    Metadata metadata();
+    FrameMetadata frameMetadata(unsigned sequenceIndex);
+    std::vector<ExperimentLoop> experiment();
+    TextInfo textInfo();
+    void setAttributes(const Attributes& attributes);
+    void setMetadata(const Metadata& metadata);
+    void setFrameMetadata(unsigned sequenceIndex, const FrameMetadata& frameMetadata);
+    void setExperiment(const std::vector<ExperimentLoop>& experiment);
+    void setTextInfo(const TextInfo& textInfo);
+
+    // ---- Whole files. The kind is the first whose test accepts the name (both names for copy and move);
+    // none throws std::runtime_error "Unsupported format!" or "Unsupported format or from/to differ!"
+    // before anything is touched. A kind whose images span several files does the work itself; for the
+    // others the file system does. Failures of the work are reported as false.
+    static bool deleteFile(const std::string& name);
+    static bool copyFile(const std::string& from, const std::string& to, bool overwrite);
+    static bool moveFile(const std::string& from, const std::string& to);
+
+private:
+    // The device, or std::logic_error "IoImageFile: no device".
+    IoImageFileDevice& device() const;
+
+    std::unique_ptr<IoImageFileDevice> device_;
 
     // ======== end of facade ========
 };

@@ -1,0 +1,297 @@
+// Frames of a JSON image set: choosing and naming a frame's TIFF files, and the frame devices over one
+// file (ImageData) and over one file per component (ImageDataN).
+
+#include <jsonset/detail/JsonFileDeviceImpl.h>
+
+#include <imagefile/IoImageFile.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace Zan {
+
+using json = nlohmann::json;
+
+std::unique_ptr<IoImageDataDevice> JsonFileDevice::Impl::imageData(unsigned seqIndex) {
+    checkOpen();
+    json& frame = cachedFrame(seqIndex);
+    IoImageFile::Attributes attributes = countedAttributes(cachedAttributes(), maxFrames);
+    auto metadata = cachedGlobalMetadata().get<IoImageFile::Metadata>();
+
+    if (!frame.is_object())
+        frame = json::object();
+    auto files = frame.find("files");
+    if (files == frame.end() || !files->is_array()) {
+        if (!(mode_ & (IoDevice::Write | IoDevice::Append)))
+            throw std::runtime_error("JsonFileDevice: files missing for frame #" + std::to_string(seqIndex));
+        json names = json::array();
+        for (std::int64_t c = 0; c < attributes.componentCount; ++c)
+            names.push_back(frameFileName(seqIndex, c, attributes.sequenceCount, attributes.componentCount));
+        frame["files"] = std::move(names);
+        // The names are part of the set now: they are written back with the description.
+        dirty_ = 1;
+        files = frame.find("files");
+    }
+
+    const std::size_t n = files->size();
+    if (n == 0)
+        throw std::runtime_error("JsonFileDevice: no files for frame #" + std::to_string(seqIndex));
+    attributes.sequenceCount = 1;
+    attributes.widthBytes = 0;
+    metadata.frameCount = 1;
+    if (n == 1)
+        return std::make_unique<ImageData>(absoluteFramePath((*files)[0].get<std::string>()),
+                                           json(attributes), json(metadata));
+    if (n != static_cast<std::size_t>(attributes.componentCount))
+        throw std::runtime_error("JsonFileDevice: unexpected number of files for frame #" +
+                                 std::to_string(seqIndex));
+    // Each file holds one component: one channel of one component.
+    attributes.componentCount = 1;
+    if (metadata.channels.size() > 1)
+        metadata.channels.resize(1);
+    const json attributesDocument = attributes, metadataDocument = metadata;
+    std::vector<std::shared_ptr<ImageData>> parts;
+    parts.reserve(n);
+    for (const json& name : *files)
+        parts.push_back(std::make_shared<ImageData>(absoluteFramePath(name.get<std::string>()),
+                                                    attributesDocument, metadataDocument));
+    return std::make_unique<ImageDataN>(std::move(parts));
+}
+
+// ---- One file
+
+JsonFileDevice::ImageData::ImageData(const std::string& path, const json& attributes, const json& metadata)
+    : file_(path), attributes_(attributes), metadata_(metadata) {}
+
+JsonFileDevice::ImageData::~ImageData() = default;
+
+void JsonFileDevice::ImageData::closeFile() noexcept {
+    inner_.reset();
+    try {
+        if (file_.openMode() != IoDevice::NotOpen)
+            file_.close();
+    } catch (...) {
+        // Only after another failure, which is the one reported.
+    }
+    IoImageDataDevice::open(NotOpen);
+}
+
+bool JsonFileDevice::ImageData::open(OpenMode mode) {
+    if (!IoImageDataDevice::open(mode))
+        return false;
+    // A failed open leaves neither this device nor the file open.
+    try {
+        if (!file_.open(toFileOpenMode(mode),
+                        IoImageFileDevice::LoadChunkMap | IoImageFileDevice::StoreChunkMap, nullptr)) {
+            closeFile();
+            return false;
+        }
+        if (mode & Write) {
+            if (!attributes_.is_null())
+                file_.setAttributes(attributes_);
+            if (!metadata_.is_null())
+                file_.setMetadata(metadata_);
+        }
+        inner_ = file_.imageData(0);
+        if (!inner_->open(mode)) {
+            closeFile();
+            return false;
+        }
+    } catch (...) {
+        closeFile();
+        throw;
+    }
+    return IoImageDataDevice::open(inner_->openMode());
+}
+
+void JsonFileDevice::ImageData::close() {
+    IoImageDataDevice::close();
+    if (inner_ && inner_->openMode() != NotOpen)
+        inner_->close();
+    file_.close();
+}
+
+IoImageDataDevice& JsonFileDevice::ImageData::target() const {
+    if (!inner_)
+        throw std::logic_error("JsonFileDevice::ImageData::idd imageDataDevice not available");
+    return *inner_;
+}
+
+void JsonFileDevice::ImageData::readCurrentPlaneRect(void*, long, const Rectangle&) {
+    throw std::logic_error("JsonFileDevice::ImageData::readCurrentPlane: not implemented");
+}
+
+void JsonFileDevice::ImageData::writeCurrentPlaneRect(const void*, long, const Rectangle&) {
+    throw std::logic_error("JsonFileDevice::ImageData::writeCurrentPlane: not implemented");
+}
+
+// ---- One file per component
+
+JsonFileDevice::ImageDataN::ImageDataN(std::vector<std::shared_ptr<ImageData>> parts)
+    : parts_(std::move(parts)) {
+    if (parts_.empty())
+        throw std::invalid_argument("JsonFileDevice::ImageDataN: a frame needs at least one file");
+}
+
+JsonFileDevice::ImageDataN::~ImageDataN() = default;
+
+bool JsonFileDevice::ImageDataN::open(OpenMode mode) {
+    if (!IoImageDataDevice::open(mode))
+        return false;
+    // A failed open leaves none of the files open.
+    std::size_t opened = 0;
+    const auto closeOpened = [&] {
+        for (std::size_t i = 0; i < opened; ++i)
+            try {
+                parts_[i]->close();
+            } catch (...) {
+                // Only after another failure, which is the one reported.
+            }
+        IoImageDataDevice::open(NotOpen);
+    };
+    try {
+        for (; opened < parts_.size(); ++opened)
+            if (!parts_[opened]->open(mode)) {
+                closeOpened();
+                return false;
+            }
+    } catch (...) {
+        closeOpened();
+        throw;
+    }
+    return IoImageDataDevice::open(parts_.front()->openMode());
+}
+
+void JsonFileDevice::ImageDataN::close() {
+    IoImageDataDevice::close();
+    // Every file is closed, so that each writes what it holds; the first failure is reported.
+    std::exception_ptr failure;
+    for (const auto& p : parts_)
+        try {
+            if (p->openMode() != NotOpen)
+                p->close();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+IoImageDataDevice& JsonFileDevice::ImageDataN::target() const {
+    if (plane_ < 0 || static_cast<std::size_t>(plane_) >= parts_.size())
+        throw std::out_of_range("JsonFileDevice::ImageDataN: plane " + std::to_string(plane_) +
+                                " of a frame of " + std::to_string(parts_.size()) + " planes");
+    return *parts_[static_cast<std::size_t>(plane_)];
+}
+
+long JsonFileDevice::ImageDataN::planes() const {
+    return static_cast<long>(parts_.size());
+}
+
+long JsonFileDevice::ImageDataN::currentPlane() const {
+    return plane_;
+}
+
+void JsonFileDevice::ImageDataN::setCurrentPlane(long plane) {
+    plane_ = plane;
+}
+
+// ---- Forwarding
+
+namespace detail {
+
+IoImageDataDevice& ForwardingImageData::forwarded() const {
+    IoImageDataDevice& device = target();
+    // What the caller set on this device governs the reads of the presented one.
+    device.setPropertyInt(StopOnError, propertyInt(StopOnError));
+    device.setPropertyInt(Threads, propertyInt(Threads));
+    device.setAbortFlag(abortFlag());
+    return device;
+}
+
+const void* ForwardingImageData::memoryMappedPlane() const {
+    return forwarded().memoryMappedPlane();
+}
+bool ForwardingImageData::isTiled(long* w, long* h) const {
+    return forwarded().isTiled(w, h);
+}
+bool ForwardingImageData::isStriped(long* rows) const {
+    return forwarded().isStriped(rows);
+}
+IoImageDataDevice::Interpretation ForwardingImageData::interpretation() const {
+    return forwarded().interpretation();
+}
+IoImageDataDevice::DataFormat ForwardingImageData::dataFormat() const {
+    return forwarded().dataFormat();
+}
+long ForwardingImageData::width() const {
+    return forwarded().width();
+}
+long ForwardingImageData::height() const {
+    return forwarded().height();
+}
+long ForwardingImageData::bitsPerComponentUsed() const {
+    return forwarded().bitsPerComponentUsed();
+}
+long ForwardingImageData::bitsPerComponentStored() const {
+    return forwarded().bitsPerComponentStored();
+}
+long ForwardingImageData::componentsPerPixel() const {
+    return forwarded().componentsPerPixel();
+}
+long ForwardingImageData::lineAlignment() const {
+    return forwarded().lineAlignment();
+}
+long ForwardingImageData::planes() const {
+    return forwarded().planes();
+}
+long ForwardingImageData::currentPlane() const {
+    return forwarded().currentPlane();
+}
+void ForwardingImageData::setCurrentPlane(long plane) {
+    forwarded().setCurrentPlane(plane);
+}
+long ForwardingImageData::currentTileX() const {
+    return forwarded().currentTileX();
+}
+long ForwardingImageData::currentTileY() const {
+    return forwarded().currentTileY();
+}
+void ForwardingImageData::setCurrentTile(long x, long y) {
+    forwarded().setCurrentTile(x, y);
+}
+long ForwardingImageData::currentStrip() const {
+    return forwarded().currentStrip();
+}
+void ForwardingImageData::setCurrentStrip(long y) {
+    forwarded().setCurrentStrip(y);
+}
+void ForwardingImageData::readCurrentPlane(void* dst, long stride) {
+    forwarded().readCurrentPlane(dst, stride);
+}
+void ForwardingImageData::readCurrentTile(void* dst, long stride) {
+    forwarded().readCurrentTile(dst, stride);
+}
+void ForwardingImageData::readCurrentStrip(void* dst, long stride) {
+    forwarded().readCurrentStrip(dst, stride);
+}
+void ForwardingImageData::writeCurrentPlane(const void* src, long stride) {
+    forwarded().writeCurrentPlane(src, stride);
+}
+void ForwardingImageData::writeCurrentTile(const void* src, long stride) {
+    forwarded().writeCurrentTile(src, stride);
+}
+void ForwardingImageData::writeCurrentStrip(const void* src, long stride) {
+    forwarded().writeCurrentStrip(src, stride);
+}
+void ForwardingImageData::readCurrentPlaneRect(void* dst, long stride, const Rectangle& r) {
+    forwarded().readCurrentPlaneRect(dst, stride, r);
+}
+void ForwardingImageData::writeCurrentPlaneRect(const void* src, long stride, const Rectangle& r) {
+    forwarded().writeCurrentPlaneRect(src, stride, r);
+}
+
+} // namespace detail
+
+} // namespace Zan

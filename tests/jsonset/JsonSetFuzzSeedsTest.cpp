@@ -1,0 +1,57 @@
+// Writes the seed corpus of the description fuzz target when ZAN_WRITE_FUZZ_SEEDS names a directory:
+//   ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/jsonset_description_fuzz build/rel/tests/test_jsonset \
+//       --gtest_filter='JsonSetFuzzSeeds.*'
+// The seeds are descriptions written by the set device: sets of each file layout, and a set with every
+// part and per-frame metadata.
+
+#include <jsonset/JsonFileDevice.h>
+
+#include <support/FileText.h>
+#include <support/FuzzSeeds.h>
+#include <support/JsonSets.h>
+#include <support/TempDir.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using ZanTest::FileLayout;
+
+TEST(JsonSetFuzzSeeds, Write) {
+    ZAN_SEED_DIRECTORY_OR_SKIP(seeds);
+    ZanTest::TempDir dir;
+    const std::string path = dir.file("set.json");
+    const struct {
+        const char* name;
+        ZanTest::SetGeometry geometry;
+        FileLayout layout;
+    } sets[] = {{"gray8-per-component", {4, 3, 8, 1, 3}, FileLayout::PerComponent},
+                {"rgb16-per-component", {4, 3, 16, 3, 2}, FileLayout::PerComponent},
+                {"rgb8-per-frame", {4, 3, 8, 3, 2}, FileLayout::PerFrame}};
+    for (const auto& s : sets) {
+        Zan::JsonFileDevice set(path);
+        ZanTest::writeSet(set, s.geometry, s.layout);
+        saveSeed(seeds, std::string(s.name) + ".json", ZanTest::readFileText(path));
+    }
+
+    Zan::JsonFileDevice set(path);
+    ASSERT_TRUE(set.open(Zan::IoDevice::Write, 3, nullptr));
+    set.setAttributes(ZanTest::setAttributes({4, 3, 16, 2, 6}));
+    set.setExperiment(nlohmann::json::parse(R"([
+        {"type": "XYPosLoop", "count": 2, "parameters": {"points": [{"stagePositionUm": [1.5, 2.5, 3.5]}]}},
+        {"type": "ZStackLoop", "count": 3, "nestingLevel": 1}])"));
+    set.setTextInfo({{"author", "seed"}, {"description", "every part"}});
+    set.setMetadata({{"contents", {{"channelCount", 2}, {"frameCount", 6}}},
+                     {"channels", {{{"channel", {{"name", "a"}}}}, {{"channel", {{"name", "b"}}}}}}});
+    set.setFrameMetadata(1, {{"channels",
+                              {{{"time", {{"relativeTimeMs", 5.0}}}},
+                               {{"position", {{"stagePositionUm", {1.0, 2.0, 3.0}}}}}}}});
+    set.setFrameRef(5, {"frame5.tif"});
+    set.close();
+    saveSeed(seeds, "every-part.json", ZanTest::readFileText(path));
+}
+
+} // namespace

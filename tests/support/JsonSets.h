@@ -1,0 +1,96 @@
+#pragma once
+
+// JSON image sets for tests and fuzz seeds, written through our own set device: the attributes of a
+// geometry, the pattern every frame holds, and a whole set (description and TIFF frames).
+//
+//   ZanTest::SetGeometry g{64, 32, 16, 3, 4};
+//   Zan::JsonFileDevice set(dir.file("set.json"));
+//   ZanTest::writeSet(set, g, ZanTest::FileLayout::PerComponent);   // opens with Write, writes, closes
+
+#include <io/IoDevice.h>
+#include <io/IoImageDataDevice.h>
+#include <jsonset/JsonFileDevice.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ZanTest {
+
+struct SetGeometry {
+    long width;
+    long height;
+    long bits; // 8 or 16
+    long components;
+    long frames;
+};
+
+enum class FileLayout {
+    PerComponent, // the generated names: one file per frame and component
+    PerFrame,     // one file per frame, named frameNNN.tif
+};
+
+inline long setSampleBytes(const SetGeometry& g) {
+    return g.bits <= 8 ? 1 : 2;
+}
+inline long setLineBytes(const SetGeometry& g) {
+    return g.width * g.components * setSampleBytes(g);
+}
+
+// The attributes document a writer gives (the rest is defaulted).
+inline nlohmann::json setAttributes(const SetGeometry& g) {
+    return {{"widthPx", g.width},
+            {"heightPx", g.height},
+            {"componentCount", g.components},
+            {"bitsPerComponentInMemory", g.bits},
+            {"bitsPerComponentSignificant", g.bits},
+            {"sequenceCount", g.frames}};
+}
+
+// Frame f packed: rows of setLineBytes, every component of a pixel distinct.
+inline std::vector<char> setFrame(const SetGeometry& g, long f) {
+    const long s = setSampleBytes(g), line = setLineBytes(g);
+    std::vector<char> pixels(static_cast<std::size_t>(line * g.height));
+    for (long y = 0; y < g.height; ++y)
+        for (long x = 0; x < g.width; ++x)
+            for (long c = 0; c < g.components; ++c) {
+                const std::uint64_t v = (x * 5 + y * 71 + c * 40 + f * 13 + 1) & ((1u << g.bits) - 1);
+                std::memcpy(pixels.data() + y * line + (x * g.components + c) * s, &v,
+                            static_cast<size_t>(s));
+            }
+    return pixels;
+}
+
+inline std::string perFrameName(long f) {
+    std::string digits = std::to_string(f);
+    return "frame" + std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits + ".tif";
+}
+
+// Writes frame f's pattern through the set's frame device.
+inline void writeSetFrame(Zan::JsonFileDevice& set, const SetGeometry& g, long f) {
+    const auto frame = set.imageData(static_cast<unsigned>(f));
+    if (!frame->open(Zan::IoImageDataDevice::Write))
+        throw std::runtime_error("writeSetFrame: cannot open frame " + std::to_string(f));
+    const std::vector<char> pixels = setFrame(g, f);
+    frame->setPackedImage(pixels.data(), setLineBytes(g));
+    frame->close();
+}
+
+// Creates the set of an unopened device: attributes, then every frame's pattern; closes it.
+inline void writeSet(Zan::JsonFileDevice& set, const SetGeometry& g, FileLayout layout) {
+    if (!set.open(Zan::IoDevice::Write, 3, nullptr))
+        throw std::runtime_error("writeSet: cannot create the description");
+    set.setAttributes(setAttributes(g));
+    for (long f = 0; f < g.frames; ++f) {
+        if (layout == FileLayout::PerFrame)
+            set.setFrameRef(static_cast<unsigned>(f), {perFrameName(f)});
+        writeSetFrame(set, g, f);
+    }
+    set.close();
+}
+
+} // namespace ZanTest
