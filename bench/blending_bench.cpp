@@ -6,7 +6,7 @@
 //   the two bands (the X bands are strided, a short run in every row).
 // The kernels always use as many workers as the hardware reports; memcpy runs on one thread.
 
-#include <qpx/QpxFileConversions.h>
+#include <qpx/detail/QpxTileConversions.h>
 
 #include <support/AgainstMemcpy.h>
 

@@ -1,4 +1,4 @@
-#include <qpx/QpxFileConversions.h>
+#include <qpx/detail/QpxTileConversions.h>
 
 #include <io/ParallelFor.h>
 
