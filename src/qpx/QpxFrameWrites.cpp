@@ -16,6 +16,9 @@ namespace {
 
 using Impl = QpxFileDevice::Impl;
 
+// Rows summed at a time: as many as fit in this many bytes, at least one.
+constexpr long sumBandBytes = 4L << 20;
+
 // n samples of dst += src. Samples go through memcpy, so neither buffer needs their alignment; the
 // compiler turns the copies into plain (vector) loads and stores. Integer sums wrap in the sample type.
 template <typename T>
@@ -117,17 +120,21 @@ bool Impl::writeFrame(const ByteVector& data, std::uint32_t seq, const Rectangle
         frame->writeCurrentPlaneRect(data.data(), row, area);
         return closeStored(*frame);
     }
-    // Rows with padding get it zeroed; every other byte is read from the frame.
-    ByteVector sum(static_cast<std::size_t>(size));
+    // The sum goes band by band through a buffer that stays in the cache: a frame-sized buffer would cost a
+    // page fault per 4 KiB and a trip through memory for every byte. Rows with padding get it zeroed; every
+    // other byte is read from the frame.
+    const long bandRows = std::clamp(sumBandBytes / std::max(row, 1L), 1L, std::max(area.height, 1L));
+    ByteVector sum(static_cast<std::size_t>(detail::checkedProduct(row, bandRows, "QpxFileDevice")));
     if (row != rowBytesOf(*frame, area.width, false))
         std::fill(sum.begin(), sum.end(), char{0});
-    if (rect)
-        frame->packedImageRect(sum.data(), row, area);
-    else
-        frame->packedImage(sum.data(), row);
-    addData(data.data(), sum.data(), frame->bitsPerComponentStored(), row, area.height);
-    frame->setCurrentPlane(0);
-    frame->writeCurrentPlaneRect(sum.data(), row, area);
+    const long bits = frame->bitsPerComponentStored();
+    for (long first = 0; first < area.height; first += bandRows) {
+        const Rectangle band{area.x, area.y + first, area.width, std::min(bandRows, area.height - first)};
+        frame->packedImageRect(sum.data(), row, band);
+        addData(data.data() + first * row, sum.data(), bits, row, band.height);
+        frame->setCurrentPlane(0);
+        frame->writeCurrentPlaneRect(sum.data(), row, band);
+    }
     return closeStored(*frame);
 }
 

@@ -175,6 +175,13 @@ void readRect(IoImageDataDevice& frame, ByteVector& buffer, long line, const Rec
         frame.packedImageRect(buffer.data(), line, rect);
 }
 
+// Rows of a band of a frame that is copied band by band: as many as fit in bandBytes, at least minRows and
+// one, at most rows. Bands small enough for the cache keep every pass over the pixels out of memory and
+// need no frame-sized buffer, whose pages a first touch faults in one by one.
+long bandRows(long line, long rows, long minRows, long bandBytes = copyBandBytes) {
+    return std::clamp(std::max(bandBytes / std::max(line, 1L), minRows), 1L, std::max(rows, 1L));
+}
+
 // ---- Merged extents
 
 // The split's box sizes along one axis for a full extent: those of tiles 0 .. n - 1.
@@ -317,6 +324,37 @@ bool tilesFit(const std::string& tileBase, const std::string& merged, const Grid
 }
 
 } // namespace
+
+// A band of rows holding the first rows of the rectangle holds the whole top band, the one holding the
+// last rows the whole bottom band, so each is weighted with its rows' own indexes in the tile.
+void copyWeighted(IoImageDataDevice& from, IoImageDataDevice& to, ByteVector& buffer, const Rectangle& rect,
+                  long bits, bool toFloat, const std::vector<float>& factors, const Vector3d<long>& overlap,
+                  const Faces& faces, long bandBytes) {
+    const long line = rowBytes(from, rect.width, bits, from.lineAlignment());
+    const long channels = from.channels();
+    const long height = rect.height;
+    const long edge = (faces.top || faces.bottom) ? overlap.y : 0;
+    const long rows = bandRows(line, height, 2 * edge, bandBytes);
+    buffer.resize(
+        static_cast<std::size_t>(detail::checkedProduct(line, std::min(rows + edge, height), "splitImage")));
+    to.setCurrentPlane(0);
+    for (long first = 0; first < height;) {
+        long end = std::min(first + rows, height);
+        if (height - end < edge)
+            end = height;
+        const long n = end - first;
+        readRect(from, buffer, line, {rect.x, rect.y + first, rect.width, n}, toFloat);
+        for (const float factor : factors)
+            multipication(buffer.data(), bits, line, n, factor);
+        if (overlap.y != 0)
+            blendingY(buffer.data(), bits, line, rect.width, n, channels, overlap.y, faces.top && first == 0,
+                      faces.bottom && end == height);
+        if (overlap.x != 0)
+            blendingX(buffer.data(), bits, line, rect.width, n, channels, overlap.x, faces.left, faces.right);
+        to.writeCurrentPlaneRect(buffer.data(), line, {0, first, rect.width, n});
+        first = end;
+    }
+}
 
 // ---- Geometry and names
 
@@ -522,6 +560,7 @@ bool splitImage(const char* source, const char* tileBase, const Vector3d<long>& 
     const json sourceRaw = src->rawMetadata();
 
     bool stored = true;
+    ByteVector buffer; // one for every frame of every tile
     std::vector<std::vector<unsigned>> frames;
     json raw;
     forEachTile(pieces, [&](const Grid& index, long number) {
@@ -543,39 +582,29 @@ bool splitImage(const char* source, const char* tileBase, const Vector3d<long>& 
         changeRawMetadataAttributes(tileRaw, count, b.size.x, b.size.y, toFloat);
         tile->setRawMetadata(tileRaw);
         std::vector<ByteVector> tileCustom = allocCustomMetadata(customKeys, count, customBytesPerFrame);
-
-        ByteVector buffer;
         for (long k = 0; k < count; ++k) {
             unsigned seq = 0;
             if (!src->sequenceIndex(frames[k], &seq))
                 continue;
             const auto data = src->imageData(seq);
             if (data && data->open(IoImageDataDevice::Read)) {
-                const long line = rowBytes(*data, b.size.x, bits, data->lineAlignment());
-                const long channels = data->channels();
-                const long size = detail::checkedProduct(line, b.size.y, "splitImage");
-                if (buffer.size() != static_cast<unsigned long>(size)) {
-                    // Row padding is not read; zeros there keep uninitialised memory out of the tile.
-                    buffer.clear();
-                    buffer.resize(static_cast<std::size_t>(size), 0);
-                }
-                readRect(*data, buffer, line, rect, toFloat);
+                std::vector<float> factors;
                 if (overlap.z != 0) {
                     const long zi = static_cast<long>(frames[k][zPosition]) - b.start.z;
                     const float ramp = static_cast<float>(overlap.z - 1);
                     if (index.z > 0 && zi < overlap.z)
-                        multipication(buffer.data(), bits, line, b.size.y, static_cast<float>(zi) / ramp);
+                        factors.push_back(static_cast<float>(zi) / ramp);
                     if (index.z < pieces.z - 1 && zi >= b.size.z - overlap.z)
-                        multipication(buffer.data(), bits, line, b.size.y,
-                                      static_cast<float>(b.size.z - zi - 1) / ramp);
+                        factors.push_back(static_cast<float>(b.size.z - zi - 1) / ramp);
                 }
-                if (overlap.y != 0)
-                    blendingY(buffer.data(), bits, line, b.size.x, b.size.y, channels, overlap.y, index.y > 0,
-                              index.y < pieces.y - 1);
-                if (overlap.x != 0)
-                    blendingX(buffer.data(), bits, line, b.size.x, b.size.y, channels, overlap.x, index.x > 0,
-                              index.x < pieces.x - 1);
-                stored = tile->setImageData(buffer, static_cast<unsigned>(k)) && stored;
+                const auto out = tile->imageData(static_cast<unsigned>(k));
+                if (out && out->open(IoImageDataDevice::Write)) {
+                    copyWeighted(*data, *out, buffer, rect, bits, toFloat, factors, overlap,
+                                 {index.x > 0, index.x<pieces.x - 1, index.y> 0, index.y < pieces.y - 1});
+                    out->close();
+                } else {
+                    stored = false;
+                }
             }
             synchronizeCustomMetadata(sourceCustom, seq, tileCustom, k, customBytesPerFrame);
         }
@@ -634,6 +663,8 @@ bool mergeImage(const char* merged, const char* tileBase, const Vector3d<long>& 
     const Grid noPadding{0, 0, 0};
 
     bool added = true;
+    ByteVector buffer; // one for every frame of every tile
+    const bool rawFrames = !out->attributes().contains("compressionType");
     std::vector<std::vector<unsigned>> slab;
     std::unique_ptr<QpxFileDevice> tile;
     forEachTile(pieces, [&](const Grid& index, long number) {
@@ -655,8 +686,6 @@ bool mergeImage(const char* merged, const char* tileBase, const Vector3d<long>& 
         const bool copiesCustom = index.x == 0 && index.y == 0;
         const std::vector<ByteVector> tileCustom =
             copiesCustom ? fillCustomMetadata(tile, customKeys) : std::vector<ByteVector>();
-
-        ByteVector buffer;
         for (const std::vector<unsigned>& coordinates : slab) {
             unsigned seq = 0;
             if (!out->sequenceIndex(coordinates, &seq))
@@ -672,11 +701,18 @@ bool mergeImage(const char* merged, const char* tileBase, const Vector3d<long>& 
             if (data && data->open(IoImageDataDevice::Read)) {
                 const long bits = toFloat ? 32 : data->bitsPerComponentStored();
                 const long line = rowBytes(*data, to.size.x, bits, 1);
-                // The source rectangle lies inside the tile, so every byte is read.
-                buffer.resize(
-                    static_cast<std::size_t>(detail::checkedProduct(line, to.size.y, "mergeImage")));
-                readRect(*data, buffer, line, source, toFloat);
-                added = out->addImageDataRect(buffer, seq, target) && added;
+                // A raw merged frame takes the sum band by band in place; a compressed one is inflated and
+                // stored whole by every add, so it takes the tile's rectangle at once.
+                const long rows = rawFrames ? bandRows(line, to.size.y, 1) : std::max(to.size.y, 1L);
+                for (long first = 0; first < to.size.y; first += rows) {
+                    const long n = std::min(rows, to.size.y - first);
+                    // The source rectangle lies inside the tile, so every byte is read.
+                    buffer.resize(static_cast<std::size_t>(detail::checkedProduct(line, n, "mergeImage")));
+                    readRect(*data, buffer, line, {source.x, source.y + first, source.width, n}, toFloat);
+                    added =
+                        out->addImageDataRect(buffer, seq, {target.x, target.y + first, target.width, n}) &&
+                        added;
+                }
             }
             if (copiesCustom)
                 synchronizeCustomMetadata(tileCustom, t, mergedCustom, seq, customBytesPerFrame);

@@ -313,3 +313,76 @@ TEST(SplitMerge, TileNames) {
 }
 
 } // namespace
+
+namespace {
+
+// A frame weighted band of rows by band of rows is the frame weighted whole: bands of every size against
+// the kernels run once over the whole rectangle, with the top and bottom bands in a band's middle, at its
+// edge and split across two bands.
+TEST(TilePixels, BandByBandIsTheWholeFrameWeighted) {
+    struct Case {
+        const char* what;
+        NativeGeometry g;
+        bool toFloat;
+        Zan::Faces faces;
+        long bandRows;
+    };
+    const Case cases[] = {
+        {"gray16, one row a band", {"g16", 23, 17, 16, 16, 1}, false, {true, true, true, true}, 1},
+        {"gray16, three rows a band", {"g16", 23, 17, 16, 16, 1}, false, {true, true, true, true}, 3},
+        {"gray16, seven rows a band", {"g16", 23, 17, 16, 16, 1}, false, {false, true, true, false}, 7},
+        {"gray16, the whole frame a band",
+         {"g16", 23, 17, 16, 16, 1},
+         false,
+         {true, false, false, true},
+         100},
+        {"rgb8, five rows a band", {"rgb", 11, 16, 8, 8, 3}, false, {true, true, false, true}, 5},
+        {"gray12 to float, four rows a band", {"g12", 9, 13, 12, 16, 1}, true, {true, true, true, true}, 4},
+    };
+    const Grid overlap{3, 4, 0};
+    const std::vector<float> factors{0.5f};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string source = dir.file("s.qpx");
+        ZanTest::writeZStackFile(source, c.g, {ZStackLayout::ZOnly, 1, 1, 0, false});
+        const auto in = openForReading(source);
+        const Zan::Rectangle rect{2, 1, c.g.width - 3, c.g.height - 2};
+        const long bits = c.toFloat ? 32 : c.g.bitsStored;
+        const long line = (rect.width * ZanTest::nativeSampleBytes(bits) * c.g.components + 3) / 4 * 4;
+
+        // The whole rectangle, weighted at once.
+        const auto frame = in->imageData(0);
+        ASSERT_TRUE(frame->open(Zan::IoImageDataDevice::Read));
+        ByteVector whole(static_cast<std::size_t>(line * rect.height), 0);
+        if (c.toFloat)
+            frame->packedImageRectToFloat(reinterpret_cast<float*>(whole.data()), line, rect);
+        else
+            frame->packedImageRect(whole.data(), line, rect);
+        Zan::multipication(whole.data(), bits, line, rect.height, factors[0]);
+        Zan::blendingY(whole.data(), bits, line, rect.width, rect.height, c.g.components, overlap.y,
+                       c.faces.top, c.faces.bottom);
+        Zan::blendingX(whole.data(), bits, line, rect.width, rect.height, c.g.components, overlap.x,
+                       c.faces.left, c.faces.right);
+
+        // Band by band into a frame of the rectangle's size.
+        const std::string target = dir.file("t.qpx");
+        {
+            auto tile = std::make_unique<QpxFileDevice>(target);
+            ASSERT_TRUE(tile->open(Zan::IoDevice::Write | Zan::IoDevice::Update, 3, nullptr));
+            json raw = in->rawMetadata();
+            Zan::changeRawMetadataAttributes(raw, 1, rect.width, rect.height, c.toFloat);
+            tile->setRawMetadata(raw);
+            const auto to = tile->imageData(0);
+            ASSERT_TRUE(to->open(Zan::IoImageDataDevice::Write));
+            ByteVector buffer;
+            Zan::copyWeighted(*frame, *to, buffer, rect, bits, c.toFloat, factors, overlap, c.faces,
+                              c.bandRows * line);
+            to->close();
+            tile->close();
+        }
+        EXPECT_EQ(framePixels(*openForReading(target), 0), whole);
+    }
+}
+
+} // namespace

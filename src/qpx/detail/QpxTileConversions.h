@@ -11,6 +11,8 @@
 // given from the caller's thread.
 
 #include <io/DefaultInitAllocator.h>
+#include <io/IoImageDataDevice.h>
+#include <io/Rectangle.h>
 #include <qpx/QpxFileConversions.h>
 #include <qpx/QpxFileDevice.h>
 
@@ -49,6 +51,25 @@ void dstParameters(const Vector3d<T>& full, const Vector3d<T>& overlap, const Ve
 // base + "x" + index.x + "_y" + index.y + "_z" + index.z + ".qpx". With createDirectories the base's
 // parent directory is created first when it does not exist (a base without one creates nothing).
 std::string partialFileName(const std::string& base, Vector3d<long> index, bool createDirectories);
+
+// ---- Pixels of a tile.
+
+// Which bands of a tile face a neighbour, and so are weighted.
+struct Faces {
+    bool left, right, top, bottom;
+};
+
+// Rows go through a buffer of about this many bytes at a time.
+constexpr long copyBandBytes = 4L << 20;
+
+// Copies rect of the open frame from into the open frame to, whose plane rect's size fills, band of rows
+// by band of rows through buffer (resized as needed; rows of rect.width pixels of bits-bit samples, as
+// floats with toFloat, rounded up to from's line alignment). Each band is weighted as the tile's faces ask:
+// multiplied by each of factors (the Z ramp), then the top and bottom bands of overlap.y rows, then the
+// left and right bands of overlap.x pixels of every row, as blendingY and blendingX weight a whole frame.
+void copyWeighted(IoImageDataDevice& from, IoImageDataDevice& to, ByteVector& buffer, const Rectangle& rect,
+                  long bits, bool toFloat, const std::vector<float>& factors, const Vector3d<long>& overlap,
+                  const Faces& faces, long bandBytes = copyBandBytes);
 
 // ---- Chunks and custom data.
 
