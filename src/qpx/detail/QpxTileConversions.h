@@ -6,7 +6,8 @@
 // a merged image. The entry points are Zan::splitImage and Zan::mergeImage (<qpx/QpxFileConversions.h>).
 //
 // The kernels and the metadata functions are stateless and work only on their arguments: JSON values and
-// buffers that the caller owns. The kernels use worker threads for the rows of one call; the caller must
+// buffers that the caller owns. The kernels use worker threads for the rows of one call (one for every MiB
+// a pass touches, at most as many as the hardware reports); the caller must
 // not touch the buffer from other threads until the call returns. The file steps use the devices they are
 // given from the caller's thread.
 
