@@ -9,9 +9,7 @@
 #include <qpx/QpxFileConversions.h>
 #include <qpx/QpxFileDevice.h>
 
-#include <metadata/JsonBridge.h>
-#include <metadata/detail/ExperimentLoops.h>
-
+#include <support/FuzzNative.h>
 #include <support/TempDir.h>
 
 #include <nlohmann/json.hpp>
@@ -29,37 +27,14 @@ namespace {
 using json = nlohmann::json;
 using Grid = Zan::Vector3d<long>;
 
-template <typename F>
-void guarded(F&& f) {
-    try {
-        f();
-    } catch (const std::runtime_error&) {
-    } catch (const std::logic_error&) {
-    } catch (const json::exception&) {
-    }
-}
+using ZanTest::fuzzGuarded;
 
-// The frames the experiment of the bytes describes, read without building the table; false when the bytes
-// do not open or their loops describe too many.
+// Whether the bytes open and their loops describe at most 4,096 frames.
 bool fewFrames(const std::uint8_t* data, std::size_t size) {
     bool few = false;
-    guarded([&] {
+    fuzzGuarded([&] {
         Zan::QpxFileDevice file(size, data);
-        if (!file.open(Zan::IoDevice::Read, 3, nullptr))
-            return;
-        const json raw = file.rawMetadata();
-        std::uint64_t frames = 1;
-        if (raw.is_object() && raw.contains("Experiment_dic")) {
-            json loops;
-            Zan::JsonMetadata::loadExperimentLoop(0, loops, raw.at("Experiment_dic"));
-            for (const json& loop : loops) {
-                const std::uint64_t count = std::max<std::uint64_t>(loop.value("count", std::uint64_t{0}), 1);
-                if (frames > 4096 / count)
-                    return;
-                frames *= count;
-            }
-        }
-        few = true;
+        few = file.open(Zan::IoDevice::Read, 3, nullptr) && ZanTest::fewLoopFrames(file.rawMetadata(), 4096);
     });
     return few;
 }
@@ -94,12 +69,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool toFloat = (choice & 8) != 0;
     std::ostringstream silenced;
     std::streambuf* out = std::cout.rdbuf(silenced.rdbuf());
-    guarded([&] {
+    fuzzGuarded([&] {
         if (Zan::splitImage(source.c_str(), base.c_str(), pieces, overlap, padding, toFloat))
             Zan::mergeImage(dir.file("merged.qpx").c_str(), base.c_str(), pieces, overlap,
                             (choice & 2) ? Grid{} : padding, toFloat);
     });
-    guarded([&] {
+    fuzzGuarded([&] {
         Zan::mergeImage(dir.file("alone.qpx").c_str(), lone.c_str(), {1, 1, 1}, {}, {}, toFloat);
     });
     std::cout.rdbuf(out);

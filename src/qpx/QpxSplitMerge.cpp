@@ -72,6 +72,13 @@ bool validParameters(const Grid& pieces, const Grid& overlap, const Grid& paddin
     return tileCount(pieces) > 0;
 }
 
+// Both names given, the file's native, and a valid grid.
+bool acceptedArguments(const char* file, const char* tileBase, const Grid& pieces, const Grid& overlap,
+                       const Grid& padding) {
+    return file && tileBase && QpxFileDevice::isAcceptableFilename(std::string(file)) &&
+           validParameters(pieces, overlap, padding);
+}
+
 // Every axis has pixels and its last piece starts inside the image, so no tile box is empty.
 bool piecesFit(const Grid& full, const Grid& pieces, const Grid& size) {
     for (const auto& [f, n, s] : {std::tuple{full.x, pieces.x, size.x}, std::tuple{full.y, pieces.y, size.y},
@@ -528,11 +535,9 @@ bool initializeFrameData(std::unique_ptr<QpxFileDevice>& device, unsigned frame)
 
 bool splitImage(const char* source, const char* tileBase, const Vector3d<long>& pieces,
                 const Vector3d<long>& overlap, const Vector3d<long>& padding, bool toFloat) {
-    if (!source || !tileBase)
+    if (!acceptedArguments(source, tileBase, pieces, overlap, padding))
         return false;
     const std::string sourceName(source), base(tileBase);
-    if (!QpxFileDevice::isAcceptableFilename(sourceName) || !validParameters(pieces, overlap, padding))
-        return false;
     auto src = openFile(sourceName, readMode);
     if (!src)
         return false;
@@ -621,11 +626,9 @@ bool splitImage(const char* source, const char* tileBase, const Vector3d<long>& 
 
 bool mergeImage(const char* merged, const char* tileBase, const Vector3d<long>& pieces,
                 const Vector3d<long>& overlap, const Vector3d<long>& padding, bool toFloat) {
-    if (!merged || !tileBase)
+    if (!acceptedArguments(merged, tileBase, pieces, overlap, padding))
         return false;
     const std::string mergedName(merged), base(tileBase);
-    if (!QpxFileDevice::isAcceptableFilename(mergedName) || !validParameters(pieces, overlap, padding))
-        return false;
     // The split weights bands at the tiles' padded edges, where no sum of tiles gives back the image.
     if ((overlap.x && padding.x) || (overlap.y && padding.y) || (overlap.z && padding.z))
         return false;
