@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <tuple>
+#include <vector>
 
 namespace Zan {
 
