@@ -4,9 +4,10 @@
 //   of the frame.
 //   BandsY, BandsX: both bands of 256 rows or pixels of a 4096 x 4096 16-bit frame; memcpy of the bytes of
 //   the two bands (the X bands are strided, a short run in every row).
-// The kernels always use as many workers as the hardware reports; memcpy runs on one thread.
+// The kernels take a worker for every MiB a pass touches, at most as many as the hardware reports; memcpy
+// runs on one thread.
 
-#include <qpx/QpxFileConversions.h>
+#include <qpx/detail/QpxTileConversions.h>
 
 #include <support/AgainstMemcpy.h>
 

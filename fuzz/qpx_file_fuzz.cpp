@@ -13,6 +13,8 @@
 #include <qpx/QpxFileDevice.h>
 #include <qpx/QpxImageData.h>
 
+#include <support/FuzzNative.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <stdexcept>
@@ -23,19 +25,11 @@ namespace {
 using json = nlohmann::json;
 using Zan::IoImageDataDevice;
 
-template <typename F>
-void guarded(F&& f) {
-    try {
-        f();
-    } catch (const std::runtime_error&) {
-    } catch (const std::logic_error&) {
-    } catch (const json::exception&) {
-    }
-}
+using ZanTest::fuzzGuarded;
 
 void readFrame(Zan::QpxFileDevice& file, unsigned seq) {
     for (const IoImageDataDevice::OpenMode mode : {0x1u, 0x5u}) {
-        guarded([&] {
+        fuzzGuarded([&] {
             const auto frame = file.imageData(seq);
             if (!frame->open(mode))
                 return;
@@ -60,7 +54,7 @@ void readFrame(Zan::QpxFileDevice& file, unsigned seq) {
 // Only a frame that opened for reading is written: its plane is bounded by the file's bytes.
 void writeFrame(const std::uint8_t* data, std::size_t size) {
     Zan::QpxFileDevice file(size, data);
-    guarded([&] {
+    fuzzGuarded([&] {
         if (!file.open(Zan::IoDevice::Read | Zan::IoDevice::Update, 3, nullptr))
             return;
         long line = 0, w = 0, h = 0, pixel = 0;
@@ -74,13 +68,13 @@ void writeFrame(const std::uint8_t* data, std::size_t size) {
             pixel = frame->packedLineSize(1) / std::max(w, 1L);
         }
         const Zan::ByteVector plane(static_cast<std::size_t>(line * h), 3);
-        guarded([&] { file.addImageData(plane, 0); });
+        fuzzGuarded([&] { file.addImageData(plane, 0); });
         const Zan::Rectangle r{w / 3, h / 3, w / 2, h / 2};
-        guarded([&] { file.addImageDataRect(Zan::ByteVector(r.width * pixel * r.height, 5), 0, r); });
-        guarded([&] {
+        fuzzGuarded([&] { file.addImageDataRect(Zan::ByteVector(r.width * pixel * r.height, 5), 0, r); });
+        fuzzGuarded([&] {
             file.setImageDataRect(Zan::ByteVector((r.width * pixel + 3) / 4 * 4 * r.height, 7), 0, r);
         });
-        guarded([&] { file.setImageData(plane, 0); });
+        fuzzGuarded([&] { file.setImageData(plane, 0); });
     });
 }
 
@@ -91,32 +85,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ZanLegacy::CVkDiagnosticCapture quiet;
     Zan::QpxFileDevice file(size, data);
     int err = 0;
-    guarded([&] { file.open(Zan::IoDevice::Read, 3, &err); });
+    fuzzGuarded([&] { file.open(Zan::IoDevice::Read, 3, &err); });
     if (file.openMode() == 0)
         return 0;
     json raw;
-    guarded([&] { raw = file.rawMetadata(); });
-    guarded([&] { file.attributes(); });
-    guarded([&] { file.textInfo(); });
-    guarded([&] { file.customMetadata("camera"); });
-    guarded([&] { file.customMetadata("camera", 0); });
+    fuzzGuarded([&] { raw = file.rawMetadata(); });
+    fuzzGuarded([&] { file.attributes(); });
+    fuzzGuarded([&] { file.textInfo(); });
+    fuzzGuarded([&] { file.customMetadata("camera"); });
+    fuzzGuarded([&] { file.customMetadata("camera", 0); });
     bool table = false;
-    guarded([&] { table = ZanTest::smallFrameTable(raw); });
+    fuzzGuarded([&] { table = ZanTest::smallFrameTable(raw); });
     // Every frame device derives the metadata documents, and with them the frame table.
     if (!table)
         return 0;
     unsigned frames = 1;
     {
-        guarded([&] { file.experiment(); });
-        guarded([&] { frames = file.sequenceCount(); });
-        guarded([&] { file.metadata(); });
-        guarded([&] {
+        fuzzGuarded([&] { file.experiment(); });
+        fuzzGuarded([&] { frames = file.sequenceCount(); });
+        fuzzGuarded([&] { file.metadata(); });
+        fuzzGuarded([&] {
             unsigned seq = 0;
             file.sequenceIndex(file.loopIndexes(frames - 1), &seq);
             file.allLoopIndexes();
         });
-        guarded([&] { file.frameMetadata(0, ""); });
-        guarded([&] { file.frameMetadata(frames - 1, "/channels/0/time"); });
+        fuzzGuarded([&] { file.frameMetadata(0, ""); });
+        fuzzGuarded([&] { file.frameMetadata(frames - 1, "/channels/0/time"); });
     }
     for (unsigned seq = 0; seq < std::min(frames, 3u); ++seq)
         readFrame(file, seq);

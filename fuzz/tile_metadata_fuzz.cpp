@@ -5,7 +5,7 @@
 // anything else, a crash, or rewritten attributes that do not read back as the tile's size and format is a
 // finding. Values nested deeper than the legacy trees can be are dropped from the input.
 
-#include <qpx/QpxFileConversions.h>
+#include <qpx/detail/QpxTileConversions.h>
 
 #include <metadata/JsonBridge.h>
 #include <metadata/detail/ExperimentLoops.h>

@@ -1,19 +1,31 @@
-#include <qpx/QpxFileConversions.h>
+#include <qpx/detail/QpxTileConversions.h>
 
 #include <io/ParallelFor.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace Zan {
 
 namespace {
 
-// Every pass hands its rows to workers, as many as the hardware reports.
-constexpr int kThreads = -1;
+// Workers cost tens of microseconds each to start: a pass hands its rows to one for every this many bytes
+// it touches, at most as many as the hardware reports; a smaller pass runs on the caller's thread. The
+// result does not depend on the count: every row is one worker's alone.
+constexpr long minBytesPerThread = 1L << 20;
+
+int threadsFor(long rows, long bytesPerRow) {
+    long bytes = 0;
+    if (__builtin_mul_overflow(rows, bytesPerRow, &bytes))
+        bytes = std::numeric_limits<long>::max();
+    const long hardware = std::max(1L, static_cast<long>(std::thread::hardware_concurrency()));
+    return static_cast<int>(std::clamp(bytes / minBytesPerThread, 1L, hardware));
+}
 
 [[noreturn]] void refuse(const char* function, const std::string& what) {
     throw std::invalid_argument(std::string(function) + ": " + what);
@@ -168,7 +180,8 @@ void multipication(T* buffer, long lineSize, long lines, float factor) {
     const long samples = lineSize / static_cast<long>(sizeof(T));
     const auto pass = [=](auto scale) {
         ParallelFor(
-            0L, lines, [=](long r) { scale(rowOf(buffer, lineSize, r), samples, factor); }, kThreads);
+            0L, lines, [=](long r) { scale(rowOf(buffer, lineSize, r), samples, factor); },
+            threadsFor(lines, lineSize));
     };
     if (factor >= 0.0f && factor <= 1.0f)
         pass(scaleSamples<T, false>);
@@ -186,7 +199,7 @@ void blendingY(T* buffer, long lineSize, long width, long height, long component
         const double* w = weights.data();
         ParallelFor(
             0L, overlap, [=](long i) { weightSamples(rowOf(buffer, lineSize, firstRow + i), samples, w[i]); },
-            kThreads);
+            threadsFor(overlap, samples * static_cast<long>(sizeof(T))));
     };
     if (top)
         pass(0, true);
@@ -206,7 +219,7 @@ void blendingX(T* buffer, long lineSize, long width, long height, long component
             [=](long r) {
                 weightPixels(rowOf(buffer, lineSize, r) + firstPixel * components, components, overlap, w);
             },
-            kThreads);
+            threadsFor(height, overlap * components * static_cast<long>(sizeof(T))));
     };
     if (left)
         pass(0, true);

@@ -2,123 +2,56 @@
 
 // Split of a native image into overlapping tile files and merge of such tiles back into one image.
 //
-// The exported entry points are Zan::splitImage and Zan::mergeImage. The other functions declared here
-// are the steps they share: the weighting of overlap bands in a frame buffer and the rewriting of a raw-
-// metadata document for a tile. They are internal to the library (not exported from the shared library)
-// and declared here so that the split, the merge and their tests see one contract.
+// splitImage cuts every frame of a native file (".qpx") with a Z-stack loop into a grid of pieces.x x
+// pieces.y x pieces.z boxes (columns, rows, Z-stack planes) and writes each box as a complete native file
+// named base + "x" + X + "_y" + Y + "_z" + Z + ".qpx". Neighbouring tiles share an overlap band, weighted
+// with a linear ramp so that, without padding, the weights of the tiles covering a position add up to one;
+// padding widens every tile on both sides, clipped at the image border. mergeImage adds such tiles back
+// into one native file. Both print a header and one line per tile on standard output and leave its
+// boolalpha flag and fill character '0' set.
 //
-// Every function here is stateless and works only on its arguments: JSON values and buffers that the
-// caller owns. The kernels use worker threads for the rows of one call; the caller must not touch the
-// buffer from other threads until the call returns.
+// Both return false, before anything is printed or written, for arguments that describe no valid grid:
+// pieces below 1, a negative overlap or padding, an overlap of 1 (a ramp needs two pixels), a band wider
+// than the tile it lies in, pieces that would start beyond the image, a source without a Z-stack loop or
+// with no planes, an output name that is one of the inputs. The merge also refuses tiles that are missing,
+// do not open, or do not fit together as a split writes them, and an axis with both overlap and padding
+// (the split weights such bands at the padded edges, where no sum gives back the image). Exceptions of the
+// devices, of the JSON library and of the file system reach the caller; files written so far stay.
+//
+// Thread safety: each call uses its own devices, but both write to standard output without a lock and
+// change its flags.
 
 #include <io/ZanExport.h>
 
-#include <nlohmann/json.hpp>
-
-#include <string>
-#include <vector>
+#include <functional>
 
 namespace Zan {
 
-// ---- Tile geometry and the split and merge entry points: Zan::Vector3d, Zan::splitImage,
-// ---- Zan::mergeImage and the steps they share (tile boxes, tile file names, chunk sorting, custom data).
-// (Declared here once the native image-file device they work through is available.)
-
-// ---- Overlap blending kernels.
-//
-// The buffer is one frame in packed layout: rows lineSize bytes apart, each row width pixels of
-// components interleaved samples followed by padding. The sample type follows the bits per component: up
-// to 8 unsigned 8-bit, up to 16 unsigned 16-bit, up to 32 32-bit float; more than 32 raises
-// std::logic_error "<function>: unsupported bitdepth for conversion" before the buffer is touched.
-//
-// Arguments that would read or write outside the buffer's rows, or that give no ramp, raise
-// std::invalid_argument before any sample changes: negative sizes, a row wider than lineSize, a lineSize
-// that is not a whole number of samples, a null or misaligned buffer with rows to process, and, for a band
-// that is weighted, an overlap of 1 (a ramp needs two pixels) or wider than the frame along its axis.
-
-// Multiplies every sample of lines rows, the padding of each row included, by factor. Integer samples are
-// multiplied in single precision and truncated; products outside the sample's range (factors outside
-// [0, 1]) saturate, NaN gives 0.
-void multipication(void* buffer, long bitsPerComponent, long lineSize, long lines, float factor);
-
-// Weights the first overlap rows (top) and/or the last overlap rows (bottom) with a linear ramp: top row i
-// by i / (overlap - 1), bottom row height - overlap + i by (overlap - 1 - i) / (overlap - 1). The top
-// band is done before the bottom one, so rows in both are weighted twice.
-void blendingY(void* buffer, long bitsPerComponent, long lineSize, long width, long height, long components,
-               long overlap, bool top, bool bottom);
-
-// Weights the first overlap pixels (left) and/or the last overlap pixels (right) of every row, every
-// component of a pixel alike, with the ramp of blendingY along the row. Left before right.
-void blendingX(void* buffer, long bitsPerComponent, long lineSize, long width, long height, long components,
-               long overlap, bool left, bool right);
-
-// The kernels of one sample type (unsigned char, unsigned short or float), with the same arguments less
-// the bit depth.
+// Three components: x image columns, y image rows, z Z-stack planes.
 template <typename T>
-void multipication(T* buffer, long lineSize, long lines, float factor);
-template <typename T>
-void blendingY(T* buffer, long lineSize, long width, long height, long components, long overlap, bool top,
-               bool bottom);
-template <typename T>
-void blendingX(T* buffer, long lineSize, long width, long height, long components, long overlap, bool left,
-               bool right);
+struct Vector3d {
+    T x{};
+    T y{};
+    T z{};
 
-extern template void multipication<unsigned char>(unsigned char*, long, long, float);
-extern template void multipication<unsigned short>(unsigned short*, long, long, float);
-extern template void multipication<float>(float*, long, long, float);
-extern template void blendingY<unsigned char>(unsigned char*, long, long, long, long, long, bool, bool);
-extern template void blendingY<unsigned short>(unsigned short*, long, long, long, long, long, bool, bool);
-extern template void blendingY<float>(float*, long, long, long, long, long, bool, bool);
-extern template void blendingX<unsigned char>(unsigned char*, long, long, long, long, long, bool, bool);
-extern template void blendingX<unsigned short>(unsigned short*, long, long, long, long, long, bool, bool);
-extern template void blendingX<float>(float*, long, long, long, long, long, bool, bool);
+    // {fn(x, other.x), fn(y, other.y), fn(z, other.z)}; an empty fn throws std::bad_function_call.
+    Vector3d interaction(const Vector3d& other, std::function<T(const T&, const T&)> fn) const {
+        return {fn(x, other.x), fn(y, other.y), fn(z, other.z)};
+    }
+};
 
-// ---- Raw metadata of a tile.
-//
-// A tile file receives the source's raw-metadata document rewritten to describe the tile: its size, frame
-// count, sample format and the planes of its Z stack. Only the members named below change; everything else
-// is kept. Loop names are those of the experiment document ("ZStackLoop", "TimeLoop", ...); low and high
-// are plane indexes of the source, high exclusive.
+// Writes the tiles of the native file source. toFloat stores every tile with 32-bit float samples, so that
+// the weighted bands keep their fractions. True when the source was opened and every tile visited (a tile
+// file that does not open is skipped); false when the arguments are refused, the source does not open or
+// a tile frame could not be stored.
+ZAN_EXPORT bool splitImage(const char* source, const char* tileBase, const Vector3d<long>& pieces,
+                           const Vector3d<long>& overlap, const Vector3d<long>& padding, bool toFloat);
 
-// Index of the first loop of the experiment document whose "type" is loopType, or -1 (also for a null
-// document). A document that is neither null nor an array raises the JSON library's type error 304, an
-// element that is not an object its type error 305.
-int experimentLoopPosition(const nlohmann::json& experiment, const std::string& loopType);
-
-// Copies, in frame order, of the frame coordinates whose coordinate at position lies in [low, high). A
-// vector without that position (which a negative position never is) raises std::out_of_range.
-std::vector<std::vector<unsigned>> selectLoopIndexes(const std::vector<std::vector<unsigned>>& frames,
-                                                     int position, long low, long high);
-
-// Rewrites "Attributes_dic" for a tile of frameCount frames of width x height pixels: the frame count,
-// the size, a tile size ("uiTileWidth_u32", "uiTileHeight_u32") where the source has one, the row size
-// ("uiWidthBytes_u32", from whichever depth members the document stores) and, with toFloat, a 32-bit
-// float sample format. A document that is not an object or has no "Attributes_dic" is left alone.
-// Sizes outside 32 bits, a negative frame count or an empty frame raise std::invalid_argument; a document
-// without the component count or any depth raises the JSON library's type error 302, and one whose row
-// size does not fit 32 bits std::runtime_error. Nothing is changed when it throws.
-void changeRawMetadataAttributes(nlohmann::json& raw, long frameCount, long width, long height, bool toFloat);
-
-// Rewrites the first loop named loopName on every branch of "Experiment_dic" (see changeExperiment).
-void changeRawMetadataExperiment(nlohmann::json& raw, const std::string& loopName, long low, long high);
-
-// Depth first from level: a level that changeExperimentLevel rewrites ends the descent on its branch;
-// otherwise every sub-level that the experiment reader visits is searched.
-void changeExperiment(nlohmann::json& level, const std::string& loopName, long low, long high);
-
-// Rewrites the loop parameters of level when its type is loopName, and says so. A Z stack then describes
-// planes [low, high) of the source stack: their count, the absolute positions of its first and last plane
-// and the step between them. Parameters are rewritten where the experiment reader takes them (the first
-// unnamed member of "uLoopPars_dic" when there is one). low < 0 or high <= low raise std::invalid_argument
-// before anything is read; a level that is not an object raises the JSON library's type error 306.
-bool changeExperimentLevel(nlohmann::json& level, const std::string& loopName, long low, long high);
-
-// value rounded up to a multiple of alignment. A negative value or an alignment below 1 raises
-// std::invalid_argument, a result beyond the range of long std::overflow_error.
-long align(long value, long alignment);
-
-// Bytes of a row of width pixels of components samples of bitsPerComponent bits, rounded up to whole bytes
-// and then to alignment. Errors as for align; a negative size also raises std::invalid_argument.
-long lineSize(long width, long bitsPerComponent, long components, long alignment);
+// Writes the native file merged from the tiles that splitImage wrote with the same base and parameters.
+// The merged image has the split source's size and frames; its metadata are the first tile's, rewritten to
+// that size and Z range. True when the merged file was written; false when the arguments or the tiles are
+// refused, the merged file does not open or a tile could not be added into it.
+ZAN_EXPORT bool mergeImage(const char* merged, const char* tileBase, const Vector3d<long>& pieces,
+                           const Vector3d<long>& overlap, const Vector3d<long>& padding, bool toFloat);
 
 } // namespace Zan

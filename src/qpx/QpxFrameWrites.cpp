@@ -2,6 +2,7 @@
 
 #include <io/detail/CheckedSize.h>
 #include <metadata/JsonBridge.h>
+#include <qpx/QpxImageData.h>
 #include <qpx/detail/QpxFileDeviceImpl.h>
 
 #include <algorithm>
@@ -15,6 +16,11 @@ namespace Zan {
 namespace {
 
 using Impl = QpxFileDevice::Impl;
+
+// Rows summed at a time: as many as fit in this many bytes, at least one.
+constexpr long sumBandBytes = 4L << 20;
+// A positioned transfer costs about as much as copying this many bytes twice.
+constexpr long wholeRowGapBytes = 16L << 10;
 
 // n samples of dst += src. Samples go through memcpy, so neither buffer needs their alignment; the
 // compiler turns the copies into plain (vector) loads and stores. Integer sums wrap in the sample type.
@@ -117,17 +123,36 @@ bool Impl::writeFrame(const ByteVector& data, std::uint32_t seq, const Rectangle
         frame->writeCurrentPlaneRect(data.data(), row, area);
         return closeStored(*frame);
     }
-    // Rows with padding get it zeroed; every other byte is read from the frame.
-    ByteVector sum(static_cast<std::size_t>(size));
-    if (row != rowBytesOf(*frame, area.width, false))
+    // The sum goes band by band through a buffer that stays in the cache: a frame-sized buffer would cost a
+    // page fault per 4 KiB and a trip through memory for every byte. A raw frame whose rows have no padding
+    // and are not much wider than the rectangle is read and written in whole rows: one positioned transfer a
+    // band rather than one a row, which costs more than the bytes beside the rectangle; those go back as
+    // they were read. Rows with padding get it zeroed; every other byte is read from the frame.
+    const auto* native = dynamic_cast<const QpxFileDevice::ImageData*>(frame.get());
+    const long frameRow = rowBytesOf(*frame, frame->width(), false);
+    const bool wholeRows = native && native->compression() == QpxFileDevice::ImageData::None &&
+                           area.width < frame->width() && frameRow == native->lineBytes() &&
+                           frameRow - row <= wholeRowGapBytes;
+    const long step = wholeRows ? frameRow : row;
+    const long skip = wholeRows ? rowBytesOf(*frame, area.x, false) : 0;
+    const long bandRows = std::clamp(sumBandBytes / std::max(step, 1L), 1L, std::max(area.height, 1L));
+    ByteVector sum(static_cast<std::size_t>(detail::checkedProduct(step, bandRows, "QpxFileDevice")));
+    if (step != rowBytesOf(*frame, wholeRows ? frame->width() : area.width, false))
         std::fill(sum.begin(), sum.end(), char{0});
-    if (rect)
-        frame->packedImageRect(sum.data(), row, area);
-    else
-        frame->packedImage(sum.data(), row);
-    addData(data.data(), sum.data(), frame->bitsPerComponentStored(), row, area.height);
-    frame->setCurrentPlane(0);
-    frame->writeCurrentPlaneRect(sum.data(), row, area);
+    const long bits = frame->bitsPerComponentStored();
+    for (long first = 0; first < area.height; first += bandRows) {
+        const long rows = std::min(bandRows, area.height - first);
+        const Rectangle band = wholeRows ? Rectangle{0, area.y + first, frame->width(), rows}
+                                         : Rectangle{area.x, area.y + first, area.width, rows};
+        frame->packedImageRect(sum.data(), step, band);
+        if (wholeRows)
+            for (long r = 0; r < rows; ++r)
+                addData(data.data() + (first + r) * row, sum.data() + r * step + skip, bits, row, 1);
+        else
+            addData(data.data() + first * row, sum.data(), bits, row, rows);
+        frame->setCurrentPlane(0);
+        frame->writeCurrentPlaneRect(sum.data(), step, band);
+    }
     return closeStored(*frame);
 }
 

@@ -1,4 +1,4 @@
-#include <qpx/QpxFileConversions.h>
+#include <qpx/detail/QpxTileConversions.h>
 
 #include <metadata/JsonBridge.h>
 #include <metadata/detail/CheckedReads.h>
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace Zan {
 
@@ -69,6 +70,45 @@ void setDepth(json& a, const char* u32Key, const char* i32Key, std::int32_t valu
     a[i32Key] = value;
     if (a.contains(u32Key))
         a[u32Key] = static_cast<std::uint32_t>(value);
+}
+
+// Depth first from level without recursion: a legacy tree may nest as deep as its file says. A level that
+// rewrite changes (it says so) ends the descent on its branch; otherwise every sub-level that the
+// experiment reader visits is searched. Only loop parameters change on the way, never the lists of levels,
+// so the pointers held stay valid.
+template <typename Rewrite>
+void rewriteLoops(json& level, Rewrite&& rewrite) {
+    std::vector<json*> pending{&level};
+    while (!pending.empty()) {
+        json* current = pending.back();
+        pending.pop_back();
+        if (rewrite(*current))
+            continue;
+        const std::vector<const json*> children = JsonMetadata::subLevels(*current);
+        for (auto child = children.rbegin(); child != children.rend(); ++child)
+            pending.push_back(const_cast<json*>(*child)); // members of *current, which is ours to change
+    }
+}
+
+// The loop parameters of level when it is a Z-stack loop, else null. A level that is not an object raises
+// the JSON library's type error 306.
+json* zStackParameters(json& level) {
+    if (!level.is_object())
+        (void)level.value("eType_u32", 0); // the library's type error 306
+    if (u32Member(level, "eType_u32", 0) != kZStackType)
+        return nullptr;
+    // Where the experiment reader takes the parameters from, so that the file reads back what was written.
+    return const_cast<json*>(JsonMetadata::loopParameters(level)); // a member of level, which is ours
+}
+
+// The step between planes: the stored one, else the one the stack's range and count give.
+double zStep(const json& pars) {
+    const double step = pars.value("dZStep_dbl", 0.0);
+    const std::uint32_t count = u32Member(pars, "uiCount_u32", 0);
+    if (step == 0.0 && static_cast<std::int32_t>(count) >= 2)
+        return std::fabs(pars.value("dZHigh_dbl", 0.0) - pars.value("dZLow_dbl", 0.0)) /
+               static_cast<double>(static_cast<std::int32_t>(count) - 1);
+    return step;
 }
 
 } // namespace
@@ -145,18 +185,7 @@ void changeRawMetadataExperiment(json& raw, const std::string& loopName, long lo
 
 void changeExperiment(json& level, const std::string& loopName, long low, long high) {
     checkPlaneRange("changeExperiment", low, high);
-    // Depth first without recursion: a legacy tree may nest as deep as its file says. Only loop parameters
-    // change on the way, never the lists of levels, so the pointers held stay valid.
-    std::vector<json*> pending{&level};
-    while (!pending.empty()) {
-        json* current = pending.back();
-        pending.pop_back();
-        if (changeExperimentLevel(*current, loopName, low, high))
-            continue;
-        const std::vector<const json*> children = JsonMetadata::subLevels(*current);
-        for (auto child = children.rbegin(); child != children.rend(); ++child)
-            pending.push_back(const_cast<json*>(*child)); // members of *current, which is ours to change
-    }
+    rewriteLoops(level, [&](json& current) { return changeExperimentLevel(current, loopName, low, high); });
 }
 
 bool changeExperimentLevel(json& level, const std::string& loopName, long low, long high) {
@@ -165,24 +194,17 @@ bool changeExperimentLevel(json& level, const std::string& loopName, long low, l
         (void)level.value("eType_u32", 0); // the library's type error 306
     const std::uint32_t type = u32Member(level, "eType_u32", 0);
     const char* name = JsonMetadata::loopTypeName(type);
-    if (!name || loopName != name)
+    if (!name || loopName != name || !JsonMetadata::loopParameters(level))
         return false;
-    // Where the experiment reader takes the parameters from, so that the tile reads back its own range.
-    const json* found = JsonMetadata::loopParameters(level);
+    json* found = zStackParameters(level);
     if (!found)
-        return false;
-    if (type != kZStackType)
         return true;
 
     json pars = *found;
-    const std::uint32_t count = u32Member(pars, "uiCount_u32", 0);
     const double zLow = pars.value("dZLow_dbl", 0.0);
     const double zHigh = pars.value("dZHigh_dbl", 0.0);
-    double step = pars.value("dZStep_dbl", 0.0);
+    const double step = zStep(pars);
     const std::int32_t stackType = i32Member(pars, "iType_i32", 0);
-
-    if (step == 0.0 && static_cast<std::int32_t>(count) >= 2)
-        step = std::fabs(zHigh - zLow) / static_cast<double>(static_cast<std::int32_t>(count) - 1);
 
     const double first = static_cast<double>(low) * step;
     const double last = static_cast<double>(high - 1) * step;
@@ -199,8 +221,31 @@ bool changeExperimentLevel(json& level, const std::string& loopName, long low, l
         pars["dZLow_dbl"] = zHigh - first;
         pars["dZHigh_dbl"] = zHigh - last;
     }
-    *const_cast<json*>(found) = std::move(pars); // a member of level, which is ours to change
+    *found = std::move(pars);
     return true;
+}
+
+void changeRawMetadataPlaneCount(json& raw, long planes) {
+    checkPlaneRange("changeRawMetadataPlaneCount", 0, planes);
+    if (!raw.is_object() || !raw.contains("Experiment_dic"))
+        return;
+    rewriteLoops(raw["Experiment_dic"], [planes](json& level) {
+        json* found = zStackParameters(level);
+        if (!found)
+            return false;
+        json pars = *found;
+        const double step = zStep(pars);
+        const double first = pars.value("dZLow_dbl", 0.0);
+        // A tile's first plane is its "dZLow_dbl"; stacks from type 4 on run downward from it.
+        const double span = static_cast<double>(planes - 1) * step;
+        const bool downward = i32Member(pars, "iType_i32", 0) >= kFromTopStack;
+        pars["uiCount_u32"] = static_cast<std::uint32_t>(planes);
+        pars["bAbsolute_bol"] = true;
+        pars["dZStep_dbl"] = step;
+        pars["dZHigh_dbl"] = downward ? first - span : first + span;
+        *found = std::move(pars);
+        return true;
+    });
 }
 
 long align(long value, long alignment) {

@@ -2,7 +2,7 @@
 // leave alone (other pixels, row padding), the dispatch on the bit depth, and the arguments refused before
 // a sample changes.
 
-#include <qpx/QpxFileConversions.h>
+#include <qpx/detail/QpxTileConversions.h>
 
 #include "support/Expect.h"
 

@@ -1,7 +1,7 @@
 // The raw metadata of a tile: the Z-stack loop found and selected by, the loop and the attributes rewritten
 // for a tile, and the rewritten document read back through the bridge as a device reads a tile file.
 
-#include <qpx/QpxFileConversions.h>
+#include <qpx/detail/QpxTileConversions.h>
 
 #include <metadata/JsonBridge.h>
 
