@@ -3,6 +3,7 @@
 #include <io/DefaultInitAllocator.h>
 #include <io/IoImageDataDevice.h>
 #include <io/IoMapping.h>
+#include <io/PlaneBuffer.h>
 #include <qpx/QpxFileDevice.h>
 
 #include <string>
@@ -122,7 +123,7 @@ private:
     long mappedOffset_ = -1; // file offset of a mapped plane, for the reads that take positioned transfers
     IoMapping mapping_;
     char* plane_ = nullptr;
-    ByteVector planeBuffer_;
+    detail::PlaneBuffer planeBuffer_;
     bool changed_ = false;
     long pixelBytes_ = 0, lineBytes_ = 0, planeSize_ = 0;
 };
