@@ -48,7 +48,8 @@ public:
     // Read, Write (a raw frame without a chunk gets one reserved, reading as zeros; a compressed frame
     // opened without Read starts from a zero plane), Map and NoMap. A read-only open of a frame without a
     // chunk returns false. A chunk too small for the prefix (and, raw, the plane) or a compressed stream
-    // that does not inflate to exactly the plane throws std::runtime_error.
+    // that does not inflate to exactly the plane, fails its checksum or does not end with the chunk throws
+    // std::runtime_error.
     bool open(OpenMode mode) override;
     // A written compressed frame is stored as a new chunk here; a failure to do so throws and leaves the
     // device open.
