@@ -183,9 +183,14 @@ void ImageData::openCompressed(OpenMode mode) {
         }
     }
     if (!inflated) {
-        ByteVector chunk;
-        parent_.loadChunk(frameChunkName_, chunk);
-        inflateFrom(chunk.data(), heldBytes(chunk.size()));
+        // The chunk's data come into a buffer of the plane buffer's kind: a stored (level 0) frame is as
+        // large as its plane, and faulting in a fresh buffer page by page costs many times the read.
+        unsigned long size = 0;
+        const long at = parent_.chunkDataOffset(frameChunkName_, &size);
+        detail::PlaneBuffer chunk(heldBytes(size));
+        // A short read leaves only the bytes that came, which then do not decode.
+        chunk.resize(parent_.readChunkData(at, chunk.data(), chunk.size()));
+        inflateFrom(chunk.data(), chunk.size());
     }
     plane_ = planeBuffer_.data();
 }

@@ -99,6 +99,8 @@ const Damage damages[] = {
      frameOneFails(shortRaw(40))},
     {"frame_map_size_short", &raw16, [](Chunks& c) { putLe(c.bytes, c.mapSize(frame1), 71, 8); },
      frameOneFails(shortRaw(71))},
+    {"zlib_frame_magic", &zlib16, [](Chunks& c) { c.bytes[c.position(frame1)] ^= 1; },
+     frameOneFails(badHeader)},
     {"zlib_stream_damaged", &zlib16, [](Chunks& c) { c.bytes[c.data(frame1) + 12] ^= 0x40; },
      frameOneFails(inflateFailed)},
     {"zlib_stream_cut", &zlib16,
