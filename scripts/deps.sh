@@ -2,7 +2,7 @@
 # Installs the Debian packages that building and testing need, skipping those already present.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev pkg-config libgtest-dev libgmock-dev
-          libbenchmark-dev zlib1g-dev libtiff-dev libexpat1-dev nlohmann-json3-dev locales)
+          libbenchmark-dev zlib1g-dev libdeflate-dev libtiff-dev libexpat1-dev nlohmann-json3-dev locales)
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 missing=()

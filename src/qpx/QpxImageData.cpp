@@ -5,6 +5,7 @@
 #include <io/detail/CheckedSize.h>
 #include <io/detail/RowCopy.h>
 #include <qpx/QpxChunkedDevice.h>
+#include <qpx/detail/QpxFrameInflate.h>
 
 #include <zlib.h>
 
@@ -28,13 +29,6 @@ std::string message(const char* operation, const std::string& text) {
     return std::string(owner) + "::" + operation + ": " + text;
 }
 
-[[noreturn]] void throwInflateFailed() {
-    throw std::runtime_error("QPX ImageData: zlib uncompress failed");
-}
-
-// zlib is fed at most this much input and output per call, which bounds the time between two looks at the
-// abort flag.
-constexpr unsigned long inflateStep = 65536;
 // No deflate stream inflates to more than 1032 bytes per byte of input: a plane larger than that cannot
 // come out of the chunk and is refused before its buffer is allocated.
 constexpr unsigned long maxInflateRatio = 1032;
@@ -44,16 +38,6 @@ constexpr long minBytesPerThread = 1L << 20;
 constexpr long maxPlaneRunBytes = 64L << 20;
 // Reads of a mapped frame at least this large go through positioned reads when their rows are contiguous.
 constexpr long minPositionedRunBytes = 64L << 10;
-
-// Ends an inflate stream however the inflate loop is left.
-struct InflateStream {
-    z_stream stream{};
-    bool live = false;
-    ~InflateStream() {
-        if (live)
-            inflateEnd(&stream);
-    }
-};
 
 // A rectangle's clipped ranges can be computed without overflow whatever the caller passed.
 using Wide = __int128;
@@ -179,7 +163,7 @@ void ImageData::openCompressed(OpenMode mode) {
         requireChunkHolds(size, false);
         const unsigned long streamBytes = size - prefixBytes;
         if (static_cast<unsigned long>(planeSize_) / maxInflateRatio > streamBytes)
-            throwInflateFailed();
+            detail::throwInflateFailed();
         planeBuffer_.resize(static_cast<std::size_t>(planeSize_));
         try {
             inflatePlane(data + prefixBytes, streamBytes);
@@ -199,43 +183,21 @@ void ImageData::openCompressed(OpenMode mode) {
         }
     }
     if (!inflated) {
-        ByteVector chunk;
-        parent_.loadChunk(frameChunkName_, chunk);
-        inflateFrom(chunk.data(), heldBytes(chunk.size()));
+        // The chunk's data come into a buffer of the plane buffer's kind: a stored (level 0) frame is as
+        // large as its plane, and faulting in a fresh buffer page by page costs many times the read.
+        unsigned long size = 0;
+        const long at = parent_.chunkDataOffset(frameChunkName_, &size);
+        detail::PlaneBuffer chunk(heldBytes(size));
+        // A short read leaves only the bytes that came, which then do not decode.
+        chunk.resize(parent_.readChunkData(at, chunk.data(), chunk.size()));
+        inflateFrom(chunk.data(), chunk.size());
     }
     plane_ = planeBuffer_.data();
 }
 
 void ImageData::inflatePlane(const char* source, unsigned long count) {
-    // An empty plane inflates into a scratch byte, so that a stream holding anything at all is refused.
-    char scratch = 0;
-    const bool empty = planeBuffer_.empty();
-    unsigned long outLeft = empty ? 1 : planeBuffer_.size();
-    unsigned long inLeft = count;
-    InflateStream z;
-    if (inflateInit(&z.stream) != Z_OK)
-        throwInflateFailed();
-    z.live = true;
-    z.stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(source));
-    z.stream.next_out = reinterpret_cast<Bytef*>(empty ? &scratch : planeBuffer_.data());
-    int result = Z_OK;
-    do {
-        throwIfAborted();
-        if (z.stream.avail_out == 0) {
-            const auto step = static_cast<uInt>(std::min(outLeft, inflateStep));
-            z.stream.avail_out = step;
-            outLeft -= step;
-        }
-        if (z.stream.avail_in == 0) {
-            const auto step = static_cast<uInt>(std::min(inLeft, inflateStep));
-            z.stream.avail_in = step;
-            inLeft -= step;
-        }
-        result = inflate(&z.stream, Z_NO_FLUSH);
-    } while (result == Z_OK);
-    // A stream that ends early, or would go on past the plane, is as damaged as one that does not decode.
-    if (result != Z_STREAM_END || z.stream.total_out != planeBuffer_.size())
-        throwInflateFailed();
+    detail::inflateFrame(source, count, planeBuffer_.data(), planeBuffer_.size(),
+                         [this] { throwIfAborted(); });
 }
 
 void ImageData::close() {

@@ -3,6 +3,7 @@
 #include <io/DefaultInitAllocator.h>
 #include <io/IoImageDataDevice.h>
 #include <io/IoMapping.h>
+#include <io/PlaneBuffer.h>
 #include <qpx/QpxFileDevice.h>
 
 #include <string>
@@ -47,7 +48,8 @@ public:
     // Read, Write (a raw frame without a chunk gets one reserved, reading as zeros; a compressed frame
     // opened without Read starts from a zero plane), Map and NoMap. A read-only open of a frame without a
     // chunk returns false. A chunk too small for the prefix (and, raw, the plane) or a compressed stream
-    // that does not inflate to exactly the plane throws std::runtime_error.
+    // that does not inflate to exactly the plane, fails its checksum or does not end with the chunk throws
+    // std::runtime_error.
     bool open(OpenMode mode) override;
     // A written compressed frame is stored as a new chunk here; a failure to do so throws and leaves the
     // device open.
@@ -122,7 +124,7 @@ private:
     long mappedOffset_ = -1; // file offset of a mapped plane, for the reads that take positioned transfers
     IoMapping mapping_;
     char* plane_ = nullptr;
-    ByteVector planeBuffer_;
+    detail::PlaneBuffer planeBuffer_;
     bool changed_ = false;
     long pixelBytes_ = 0, lineBytes_ = 0, planeSize_ = 0;
 };

@@ -6,9 +6,12 @@
 
 #include <support/Expect.h>
 
+#include <io/Exception.h>
 #include <qpx/QpxImageData.h>
+#include <qpx/detail/QpxFrameInflate.h>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <functional>
 
@@ -96,6 +99,8 @@ const Damage damages[] = {
      frameOneFails(shortRaw(40))},
     {"frame_map_size_short", &raw16, [](Chunks& c) { putLe(c.bytes, c.mapSize(frame1), 71, 8); },
      frameOneFails(shortRaw(71))},
+    {"zlib_frame_magic", &zlib16, [](Chunks& c) { c.bytes[c.position(frame1)] ^= 1; },
+     frameOneFails(badHeader)},
     {"zlib_stream_damaged", &zlib16, [](Chunks& c) { c.bytes[c.data(frame1) + 12] ^= 0x40; },
      frameOneFails(inflateFailed)},
     {"zlib_stream_cut", &zlib16,
@@ -103,6 +108,17 @@ const Damage damages[] = {
          const long pos = c.position(frame1);
          putLe(c.bytes, pos + 8, getLe(c.bytes, pos + 8, 8) - 5, 8);
          putLe(c.bytes, c.mapSize(frame1), getLe(c.bytes, c.mapSize(frame1), 8) - 5, 8);
+     },
+     frameOneFails(inflateFailed)},
+    {"zlib_checksum", &zlib16,
+     [](Chunks& c) { c.bytes[c.data(frame1) + getLe(c.bytes, c.position(frame1) + 8, 8) - 1] ^= 1; },
+     frameOneFails(inflateFailed)},
+    // Sizes one byte too large: the stream is followed by the first byte of the next chunk.
+    {"zlib_trailing_byte", &zlib16,
+     [](Chunks& c) {
+         const long pos = c.position(frame1);
+         putLe(c.bytes, pos + 8, getLe(c.bytes, pos + 8, 8) + 1, 8);
+         putLe(c.bytes, c.mapSize(frame1), getLe(c.bytes, c.mapSize(frame1), 8) + 1, 8);
      },
      frameOneFails(inflateFailed)},
     {"zlib_prefix_cut", &zlib16,
@@ -159,6 +175,103 @@ TEST_P(QpxCorruption, FailsAsExpected) {
 
 INSTANTIATE_TEST_SUITE_P(All, QpxCorruption, ::testing::ValuesIn(damages),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Damaged streams meet the same error from both decoders.
+
+using Zan::detail::FrameInflate;
+
+Bytes zlibStream(const Bytes& data, int level) {
+    Bytes out(compressBound(data.size()), '\0');
+    uLongf n = out.size();
+    if (compress2(reinterpret_cast<Bytef*>(out.data()), &n, reinterpret_cast<const Bytef*>(data.data()),
+                  data.size(), level) != Z_OK)
+        throw std::runtime_error("compress2 failed");
+    out.resize(n);
+    return out;
+}
+
+// A zlib header of method byte cmf and flag bits flags, with its check bits right.
+void setHeader(Bytes& stream, unsigned cmf, unsigned flags) {
+    stream[0] = static_cast<char>(cmf);
+    stream[1] = static_cast<char>(flags + (31 - (cmf * 256 + flags) % 31) % 31);
+}
+
+// The message of decoding stream into size bytes one way, or "" with the bytes in decoded.
+std::string decodeMessage(const Bytes& stream, std::size_t size, FrameInflate way, Bytes& decoded) {
+    decoded.assign(size, '\0');
+    return readMessage([&] {
+        Zan::detail::inflateFrame(
+            stream.data(), stream.size(), size ? decoded.data() : nullptr, size, [] {}, way);
+    });
+}
+
+TEST(QpxCorruptionStreams, BothDecodersRefuseAlike) {
+    Bytes plane(90000, '\0'); // more than one 64 KiB zlib step
+    for (std::size_t i = 0; i < plane.size(); ++i)
+        plane[i] = static_cast<char>((i * 7 + i / 300 * 131) & 0xFF);
+    struct Case {
+        const char* name;
+        std::function<void(Bytes& stream, std::size_t& size)> damage;
+        bool decodes = false;
+    };
+    const Case cases[] = {
+        {"intact", [](Bytes&, std::size_t&) {}, true},
+        {"cut_by_one", [](Bytes& s, std::size_t&) { s.pop_back(); }},
+        {"cut_before_checksum", [](Bytes& s, std::size_t&) { s.resize(s.size() - 4); }},
+        {"cut_in_half", [](Bytes& s, std::size_t&) { s.resize(s.size() / 2); }},
+        {"empty", [](Bytes& s, std::size_t&) { s.clear(); }},
+        {"plane_one_byte_smaller", [](Bytes&, std::size_t& n) { --n; }},
+        {"plane_one_byte_larger", [](Bytes&, std::size_t& n) { ++n; }},
+        {"no_plane", [](Bytes&, std::size_t& n) { n = 0; }},
+        {"bad_checksum", [](Bytes& s, std::size_t&) { s.back() ^= 0x10; }},
+        {"trailing_zero", [](Bytes& s, std::size_t&) { s.push_back('\0'); }},
+        {"trailing_stream", [](Bytes& s, std::size_t&) { s += zlibStream("", 6); }},
+        {"data_damaged", [](Bytes& s, std::size_t&) { s[s.size() / 2] ^= 0x24; }},
+        {"header_check", [](Bytes& s, std::size_t&) { s[1] ^= 0x01; }},
+        {"not_deflate", [](Bytes& s, std::size_t&) { setHeader(s, 0x79, 0x80); }},
+        {"window_too_large", [](Bytes& s, std::size_t&) { setHeader(s, 0x88, 0x80); }},
+        {"preset_dictionary", [](Bytes& s, std::size_t&) { setHeader(s, 0x78, 0xA0); }},
+    };
+    for (const int level : {0, 1, 6, 9}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + " at level " + std::to_string(level));
+            Bytes stream = zlibStream(plane, level);
+            std::size_t size = plane.size();
+            c.damage(stream, size);
+            Bytes once, steps;
+            const std::string message = decodeMessage(stream, size, FrameInflate::OneCall, once);
+            EXPECT_EQ(decodeMessage(stream, size, FrameInflate::Steps, steps), message);
+            EXPECT_EQ(message, c.decodes ? "" : inflateFailed);
+            if (c.decodes) {
+                EXPECT_EQ(once, plane);
+                EXPECT_EQ(steps, plane);
+            }
+        }
+    }
+    // An empty plane comes only from a stream of nothing.
+    for (const FrameInflate way : {FrameInflate::OneCall, FrameInflate::Steps}) {
+        Bytes out;
+        EXPECT_EQ(decodeMessage(zlibStream("", 6), 0, way, out), "");
+        EXPECT_EQ(decodeMessage(zlibStream("x", 6), 0, way, out), inflateFailed);
+    }
+}
+
+// The abort flag is looked at after a single decoding call as well as before it.
+TEST(QpxCorruptionStreams, AbortAfterOneCall) {
+    const Bytes plane(1000, 'a');
+    const Bytes stream = zlibStream(plane, 6);
+    Bytes out(plane.size(), '\0');
+    int looks = 0;
+    EXPECT_THROW(Zan::detail::inflateFrame(
+                     stream.data(), stream.size(), out.data(), out.size(),
+                     [&] {
+                         if (++looks == 2)
+                             throw Zan::Exception::Aborted();
+                     },
+                     FrameInflate::OneCall),
+                 Zan::Exception::Aborted);
+    EXPECT_EQ(looks, 2);
+}
 
 // Attributes that promise more than a frame chunk holds: the frames are refused, not read past.
 TEST(QpxCorruptionAttributes, GeometryBeyondTheChunks) {

@@ -12,6 +12,7 @@
 #include <io/Exception.h>
 #include <io/IoMemoryBuffer.h>
 #include <qpx/QpxImageData.h>
+#include <qpx/detail/QpxFrameInflate.h>
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -313,8 +315,9 @@ TEST(FrameChunk, DamagedChunksAreRefusedOnOpen) {
         std::string error;
     };
     const Bytes stream = zlibOf(plane);
-    Bytes flipped = stream;
+    Bytes flipped = stream, badChecksum = stream;
     flipped[flipped.size() / 2] ^= 0x55;
+    badChecksum.back() ^= 0x01;
     const Case cases[] = {
         {"raw_short_by_one", ImageData::None, zeros(8) + plane.substr(1),
          "QpxFileDevice::ImageData::open: chunk \"ImageDataSeq|0!\" holds 119 data bytes, fewer than the 120 "
@@ -333,6 +336,8 @@ TEST(FrameChunk, DamagedChunksAreRefusedOnOpen) {
         {"stream_damaged", ImageData::Lossless, zeros(8) + flipped, inflateFailed},
         {"stream_ends_early", ImageData::Lossless, zeros(8) + zlibOf(plane.substr(0, 100)), inflateFailed},
         {"stream_too_long", ImageData::Lossless, zeros(8) + zlibOf(plane + "x"), inflateFailed},
+        {"stream_bad_checksum", ImageData::Lossless, zeros(8) + badChecksum, inflateFailed},
+        {"stream_then_a_byte", ImageData::Lossless, zeros(8) + stream + zeros(1), inflateFailed},
         {"not_zlib", ImageData::Lossless, zeros(8) + plane, inflateFailed},
     };
     for (const Case& c : cases) {
@@ -373,6 +378,64 @@ TEST(FrameChunk, GeometryThatOverflowsIsRefused) {
     EXPECT_THROW(make(4, 4, 65, 1), std::runtime_error);
     EXPECT_EQ(make(0, 0, 8, 1).planeSize(), 0);
 }
+
+// ---- Both decoders of a compressed frame: one libdeflate call and zlib's stepped inflate.
+
+// Frames of every sample size, and one of random bytes that no level can shrink; all above the 64 KiB of
+// one zlib step, with row padding in the 8-bit one.
+const Geometry decodedGeometries[] = {
+    {"noise", 257, 300, 8, 8, 1, 1},
+    {"gray8", 301, 250, 8, 8, 1, 1},
+    {"gray12", 200, 190, 12, 16, 1, 1},
+    {"gray16", 256, 160, 16, 16, 1, 1},
+    {"rgb16", 90, 100, 16, 16, 3, 1},
+    {"float32", 120, 150, 32, 32, 1, 1, 4, IoImageDataDevice::Plain, IoImageDataDevice::FloatingPoint},
+};
+
+Bytes decodedPlane(const Geometry& g) {
+    if (std::string(g.name) != "noise")
+        return patternPlane(g);
+    std::mt19937 random(23);
+    return planeOf(g, [&](long, long, long) { return random() & 0xFF; });
+}
+
+using DecodeCase = std::tuple<Geometry, int>;
+
+class FrameDecoders : public ::testing::TestWithParam<DecodeCase> {};
+
+// The stream our writer stores at each level decodes to the same plane through both decoders and the
+// device.
+TEST_P(FrameDecoders, GiveTheSameBytes) {
+    const auto& [g, level] = GetParam();
+    const Bytes plane = decodedPlane(g);
+    FrameStore files(false);
+    {
+        auto frame = files.frame(g, ImageData::Lossless, level);
+        ASSERT_TRUE(frame->open(IoImageDataDevice::Write));
+        frame->writeCurrentPlane(plane.data(), lineBytesOf(g));
+        frame->close();
+    }
+    const Zan::ByteVector chunk = files.chunked().loadChunk(frameName);
+    ASSERT_GT(chunk.size(), 8u);
+    const auto decoded = [&](Zan::detail::FrameInflate way) {
+        Bytes out(plane.size(), '\x5A');
+        Zan::detail::inflateFrame(
+            chunk.data() + 8, chunk.size() - 8, out.data(), out.size(), [] {}, way);
+        return out;
+    };
+    EXPECT_TRUE(sameBytes(decoded(Zan::detail::FrameInflate::OneCall), plane));
+    EXPECT_TRUE(sameBytes(decoded(Zan::detail::FrameInflate::Steps), plane));
+    auto frame = files.frame(g, ImageData::Lossless);
+    ASSERT_TRUE(frame->open(IoImageDataDevice::Read | 0x4));
+    EXPECT_TRUE(sameBytes(readPlane(*frame, lineBytesOf(g)), plane));
+}
+
+INSTANTIATE_TEST_SUITE_P(All, FrameDecoders,
+                         ::testing::Combine(::testing::ValuesIn(decodedGeometries), ::testing::Range(0, 10)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_level" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 
 // ---- Geometry and interface details.
 

@@ -1,0 +1,60 @@
+#include <io/PlaneBuffer.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace Zan::detail {
+
+namespace {
+
+constexpr std::uintptr_t hugePage = std::uintptr_t(2) << 20;
+// glibc maps blocks from this size on afresh for every allocation and unmaps them when freed; smaller ones
+// come from its heap, which keeps the touched pages of a freed plane for the next one.
+constexpr std::size_t alwaysMapped = std::size_t(32) << 20;
+
+std::uintptr_t roundDown(std::uintptr_t at, std::uintptr_t unit) {
+    return at / unit * unit;
+}
+
+// Advice only: a system without huge pages or without populating still hands out the block, whose pages
+// then fault in on first touch as any others.
+void advise(void* block, std::size_t bytes) {
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(block), end = start + bytes;
+    const std::uintptr_t hugeStart = roundDown(start + hugePage - 1, hugePage),
+                         hugeEnd = roundDown(end, hugePage);
+#ifdef MADV_HUGEPAGE
+    if (hugeEnd > hugeStart)
+        ::madvise(reinterpret_cast<void*>(hugeStart), hugeEnd - hugeStart, MADV_HUGEPAGE);
+#endif
+#ifdef MADV_POPULATE_WRITE
+    const std::uintptr_t pagesStart = roundDown(start + page - 1, page), pagesEnd = roundDown(end, page);
+    if (pagesEnd > pagesStart)
+        ::madvise(reinterpret_cast<void*>(pagesStart), pagesEnd - pagesStart, MADV_POPULATE_WRITE);
+#endif
+}
+
+} // namespace
+
+void* allocatePlane(std::size_t bytes) {
+    if (bytes < hugePage)
+        return ::operator new(bytes);
+    void* block = nullptr;
+    // A block mapped anew is aligned so that all of it can be huge pages.
+    if (bytes >= alwaysMapped ? posix_memalign(&block, hugePage, bytes) != 0 : !(block = std::malloc(bytes)))
+        throw std::bad_alloc();
+    advise(block, bytes);
+    return block;
+}
+
+void freePlane(void* block, std::size_t bytes) noexcept {
+    if (bytes < hugePage)
+        ::operator delete(block);
+    else
+        std::free(block);
+}
+
+} // namespace Zan::detail
