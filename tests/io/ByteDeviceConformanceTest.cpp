@@ -262,14 +262,21 @@ TEST_P(ByteDevice, WritesFromItsOwnMappedBytes) {
 TEST_P(ByteDevice, AppendWritesAtTheEnd) {
     if (!GetParam().appends)
         GTEST_SKIP() << "fixed memory cannot append";
-    auto subject = make(Bytes{'a', 'b', 'c'});
-    IoBaseDevice& device = subject->device();
-    ASSERT_TRUE(device.open(IoDevice::Append | IoDevice::Update));
-    EXPECT_TRUE(device.putChar('d'));
-    EXPECT_EQ(device.pos(), 4);
-    device.seek(0, IoDevice::Begin);
-    EXPECT_EQ(device.writeData("e", 1), 1u);
-    EXPECT_EQ(subject->contents(), (Bytes{'a', 'b', 'c', 'd', 'e'})) << "append never overwrites";
+    for (IoDevice::OpenMode mode : {IoDevice::Append, IoDevice::Append | IoDevice::Update}) {
+        auto subject = make(Bytes{'a', 'b', 'c'});
+        IoBaseDevice& device = subject->device();
+        ASSERT_TRUE(device.open(mode));
+        // A buffer starts appending at position 0; a file stream opened for appending alone may start at its
+        // end.
+        if (!GetParam().systemErrors) {
+            EXPECT_EQ(device.pos(), 0) << std::hex << mode;
+        }
+        EXPECT_TRUE(device.putChar('d'));
+        EXPECT_EQ(device.pos(), 4);
+        device.seek(0, IoDevice::Begin);
+        EXPECT_EQ(device.writeData("e", 1), 1u);
+        EXPECT_EQ(subject->contents(), (Bytes{'a', 'b', 'c', 'd', 'e'})) << "append never overwrites";
+    }
 }
 
 TEST_P(ByteDevice, DirectionAndClosedChecks) {

@@ -1,6 +1,7 @@
 #include <io/StringConversions.h>
 
 #include "support/Expect.h"
+#include "support/FuzzSeeds.h"
 
 #include <gtest/gtest.h>
 
@@ -77,4 +78,18 @@ TEST(StringConversions, RefusesUnencodableWideAndUtf16) {
                                        std::u16string{u'a', char16_t(0xD83D), u'b'}};
     for (const std::u16string& text : badUtf16)
         EXPECT_EQ(rangeErrorOf([&] { utf16_to_wstring(text); }), "wstring_convert::to_bytes");
+}
+
+// Seeds of string_conversions_fuzz: one text in UTF-8, in UTF-16 units and as wide characters, and bytes that
+// each decoder refuses.
+TEST(StringConversionsFuzzSeeds, Write) {
+    ZAN_SEED_DIRECTORY_OR_SKIP(dir);
+    const std::wstring text = L"caf\u00e9 \u20ac \U0001F600 \U0010FFFF";
+    saveSeed(dir, "utf8", wstring_to_utf8(text));
+    const std::u16string units = wstring_to_utf16(text);
+    saveSeed(dir, "utf16", units.data(), units.size() * sizeof(char16_t));
+    saveSeed(dir, "wide", text.data(), text.size() * sizeof(wchar_t));
+    const std::u16string lone{u'a', char16_t(0xD83D), u'b', u'c'};
+    saveSeed(dir, "lone-surrogate", lone.data(), lone.size() * sizeof(char16_t));
+    saveSeed(dir, "truncated-utf8", "ab\xE2\x82");
 }

@@ -1,10 +1,10 @@
 #pragma once
 
-// The read paths of the image-data device as one table over any frame device: every packed, planar, float,
+// The read paths of the image-data device as one table over every frame device: every packed, planar, float,
 // rectangle, downsampled and scattered-pixel read is run on the device and compared, byte for byte and with a
 // canary behind the buffer, with what a plain model of the layouts computes from the frame's samples. A new
-// frame device gets the whole table by writing a frame of one of readPathGeometries() (the samples of
-// patternSample, say) and calling expectReadPathsMatch on it.
+// frame device gets the whole table by joining FrameDevice, writing a frame of one of
+// readPathGeometries(device) (the samples of patternSample, say) and calling expectReadPathsMatch on it.
 
 #include <support/ImageDataTestDevices.h>
 
@@ -52,6 +52,44 @@ inline const std::vector<Geometry>& readPathGeometries() {
         {"two_planes_of_rgb8", 37, 23, 8, 8, 3, 2},
     };
     return geometries;
+}
+
+// Every implementation of the image-data device that the table runs over.
+enum class FrameDevice {
+    Test,   // the in-memory test devices (tests/io): whole plane, strips, tiles, plane reads only
+    Native, // the native frame device (tests/qpx): raw mapped, raw positioned, compressed
+    Tiff,   // the TIFF frame device, of plain and private-tag files (tests/tiff)
+    // The JSON-set frame device (tests/jsonset) joins here, with its differences in differencesOf.
+};
+
+// Where a frame device differs from the others on purpose: the one place that says so.
+struct DeviceDifferences {
+    // The std::logic_error that rectangle reads of a single-plane frame throw; empty where they work.
+    std::string rectError;
+    // A frame holds a single plane (of interleaved components); the geometries of several are left out.
+    bool singlePlane = false;
+};
+
+inline DeviceDifferences differencesOf(FrameDevice device) {
+    switch (device) {
+    case FrameDevice::Test:
+        return {};
+    case FrameDevice::Native:
+        return {{}, true};
+    case FrameDevice::Tiff:
+        // libtiff reads whole strips, tiles or images; the device offers no rectangles of them.
+        return {"TifFileDevice::ImageData::readCurrentPlane: not implemented", false};
+    }
+    return {};
+}
+
+// The geometries of readPathGeometries() that the device can hold.
+inline std::vector<Geometry> readPathGeometries(FrameDevice device) {
+    std::vector<Geometry> out;
+    for (const Geometry& g : readPathGeometries())
+        if (g.planes == 1 || !differencesOf(device).singlePlane)
+            out.push_back(g);
+    return out;
 }
 
 struct Downsample {
@@ -127,8 +165,7 @@ struct ReadPath {
     std::string error;
 };
 
-// rectError: the std::logic_error a device without rectangle reads of single-plane frames throws, empty when
-// it has them.
+// rectError as in DeviceDifferences.
 inline std::vector<ReadPath> readPaths(const Geometry& g, const std::string& rectError = {}) {
     const std::vector<Downsample> kDownsamples = downsampleCases(g);
     const std::vector<Zan::Rectangle> kRects = rectangleCases(g);
@@ -306,14 +343,13 @@ inline std::vector<ReadPath> readPaths(const Geometry& g, const std::string& rec
 constexpr size_t kCanary = 64;
 constexpr char kSentinel = static_cast<char>(0xA5);
 
-// Runs every read path on the open device and reports each mismatch as a test failure. A device whose
-// planes are neither in memory, striped nor tiled must leave the destination of the downsampled and
-// scattered reads untouched. rectError as for readPaths.
-inline void expectReadPathsMatch(Zan::IoImageDataDevice& device, const FrameModel& model,
-                                 const std::string& rectError = {}) {
+// Runs every read path on the open device, an implementation of kind, and reports each mismatch as a test
+// failure. A device whose planes are neither in memory, striped nor tiled must leave the destination of the
+// downsampled and scattered reads untouched.
+inline void expectReadPathsMatch(Zan::IoImageDataDevice& device, const FrameModel& model, FrameDevice kind) {
     const bool randomAccess =
         device.memoryMappedPlane() || device.isStriped(nullptr) || device.isTiled(nullptr, nullptr);
-    for (const ReadPath& path : readPaths(model.geometry, rectError)) {
+    for (const ReadPath& path : readPaths(model.geometry, differencesOf(kind).rectError)) {
         SCOPED_TRACE(path.name);
         // The canary past the end catches writes beyond the buffer in every build.
         std::vector<char> actual(static_cast<size_t>(path.bytes) + kCanary, kSentinel);

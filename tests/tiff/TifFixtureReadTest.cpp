@@ -129,7 +129,7 @@ TEST_P(TiffFixtures, ReadEveryPixelByEveryPath) {
     expectReadPathsMatch(
         *frame,
         {geometry, [&](long p, long x, long y, long c) { return expectedSample(spec, p, x, y, c, widen); }},
-        "TifFileDevice::ImageData::readCurrentPlane: not implemented");
+        FrameDevice::Tiff);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, TiffFixtures, testing::ValuesIn(fixtures()),

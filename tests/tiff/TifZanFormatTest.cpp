@@ -81,7 +81,7 @@ void expectFramePixels(TifFileDevice& device, const PrivateTiff& file, unsigned 
                               const unsigned d = f * compPlanes + unsigned(p / layout.planes);
                               return expectedSample(pageOf(file, d), p % layout.planes, x, y, c, widenHalf);
                           }},
-                         "TifFileDevice::ImageData::readCurrentPlane: not implemented");
+                         FrameDevice::Tiff);
 }
 
 // ---- A whole file: documents, times, custom data and pixels.
@@ -391,7 +391,7 @@ TEST(PrivateTagFallback, APlainMultiPageTiffReadsItsFirstDirectory) {
     expectReadPathsMatch(*frame,
                          {geometry, [&](long p, long x, long y,
                                         long c) { return expectedSample(pageOf(file, 0), p, x, y, c, {}); }},
-                         "TifFileDevice::ImageData::readCurrentPlane: not implemented");
+                         FrameDevice::Tiff);
 }
 
 // ---- Blob layouts.
