@@ -99,7 +99,7 @@ void treeToJson(json& value, const CVkVariant& node, std::string& name, std::str
         if (memberSuffix.empty())
             continue;
         if (memberName.empty() || memberName == "no_name")
-            memberName = makeJsonArrayNameFromIndex(i);
+            memberName = makeJsonArrayNameFromIndex(static_cast<unsigned>(i));
         members[makeJsonItemName(memberName, memberSuffix)] = std::move(member);
     }
     if (!members.is_null())
@@ -153,7 +153,7 @@ void itemToJson(json& value, CVkLiteVariantR& reader, std::string& name, std::st
         json member;
         itemToJson(member, reader, memberName, memberSuffix);
         if (memberName.empty())
-            memberName = makeJsonArrayNameFromIndex(static_cast<int>(i));
+            memberName = makeJsonArrayNameFromIndex(i);
         members[makeJsonItemName(memberName, memberSuffix)] = std::move(member);
         if (reader.NextValue() != 0)
             break;
