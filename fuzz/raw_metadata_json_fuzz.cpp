@@ -1,10 +1,10 @@
 // Reads arbitrary JSON text as the documents that callers hand to the bridge rather than documents read
 // from a file: a raw-metadata document written as the four binary variant blocks (as a native device
 // stores its metadata and split and merge store their rewritten tiles) and as a variant tree, composed from
-// parts, and the attributes and text-info documents and records derived from it. Only the documented
-// failures may come out: std::runtime_error and the JSON library's own errors. Blocks that were written
-// must read back, refused at most for an attributes part that holds nothing; records must read back as
-// they were written.
+// parts, and the attributes and text-info documents derived from it; and the same text as the documents
+// that the record readers take. Only the documented failures may come out: std::runtime_error and the
+// JSON library's own errors. Blocks that were written must read back, refused at most for an attributes
+// part that holds nothing; records must read back as they were written.
 
 #include <support/FuzzJsonInput.h>
 
@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -75,8 +76,13 @@ void derive(const json& raw) {
         require(text.is_null() || (text.is_object() && !text.empty()));
         roundTrip<IoImageFile::TextInfo>(text);
     });
+    documented([&] { Zan::JsonMetadata::isCompressionLossLess(raw); });
     documented([&] { roundTrip<IoImageFile::Attributes>(raw); });
     documented([&] { roundTrip<IoImageFile::TextInfo>(raw); });
+    documented([&] { roundTrip<IoImageFile::FrameMetadata>(raw); });
+    // Loop parameters nested too deep for the JSON library's recursive copies are refused.
+    ZanTest::swallowing<json::exception, std::runtime_error>(
+        [&] { roundTrip<std::vector<IoImageFile::ExperimentLoop>>(raw); });
 }
 
 void compose(const json& doc) {
