@@ -24,7 +24,7 @@ ZAN_EXPORT std::string makeJsonItemName(const std::string& name, const std::stri
 // Splits a key at its last "_": returns the name and stores the suffix. A key without "_" is both.
 ZAN_EXPORT std::string makeVariantItemName(const std::string& key, std::string& suffix);
 // "i" + the position in decimal, zero-filled to 10 digits: the key of an unnamed item.
-ZAN_EXPORT std::string makeJsonArrayNameFromIndex(int index);
+ZAN_EXPORT std::string makeJsonArrayNameFromIndex(unsigned index);
 // prefix + index + "!", prefix + name + "!", prefix + name + index + "!".
 ZAN_EXPORT std::string chunkName(const std::string& prefix, unsigned index);
 ZAN_EXPORT std::string chunkName(const std::string& prefix, const std::string& name);

@@ -2,7 +2,6 @@
 #include <metadata/detail/ChannelJsonReads.h>
 #include <metadata/detail/ChannelModality.h>
 
-
 #include <bit>
 #include <cstring>
 #include <stdexcept>
@@ -26,9 +25,12 @@ const json::json_pointer kXYUse{"/pDeviceSetting_dic/m_iXYUse0_i32"};
 const json::json_pointer kXOrientation{"/pDeviceSetting_dic/m_iXOrientation0_i32"};
 const json::json_pointer kYOrientation{"/pDeviceSetting_dic/m_iYOrientation0_i32"};
 
-// A list item of a legacy list: under its position key, or under "a" and the plain position.
+// A list item of a legacy list: under its position key, or under "a" and the plain position. A negative
+// index from a file (a sample index) is no position: it must not wrap onto a far item's name.
 json listItem(const json& list, std::int32_t n) {
-    return jgetnotnull(list, {makeJsonItemName(makeJsonArrayNameFromIndex(n), "dic"),
+    if (n < 0)
+        return nullptr;
+    return jgetnotnull(list, {makeJsonItemName(makeJsonArrayNameFromIndex(static_cast<unsigned>(n)), "dic"),
                               makeJsonItemName("a" + std::to_string(n), "dic")});
 }
 

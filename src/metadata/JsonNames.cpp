@@ -22,9 +22,9 @@ std::string makeVariantItemName(const std::string& key, std::string& suffix) {
     return key.substr(0, p);
 }
 
-std::string makeJsonArrayNameFromIndex(int index) {
+std::string makeJsonArrayNameFromIndex(unsigned index) {
     char text[24];
-    std::snprintf(text, sizeof text, "i%010d", index);
+    std::snprintf(text, sizeof text, "i%010u", index);
     return text;
 }
 

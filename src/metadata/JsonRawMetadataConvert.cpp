@@ -62,7 +62,8 @@ void setForm(json& value, std::string& suffix, const char* itemSuffix, json item
 
 // ---- Variant tree to JSON.
 
-void treeToJson(json& value, const CVkVariant& node, std::string& name, std::string& suffix, int depth) {
+void makeJsonFromCVkVariant_low(json& value, const CVkVariant& node, std::string& name, std::string& suffix,
+                                int depth) {
     name = utf8(node.GetName());
     suffix.clear();
     if (holds<bool>(node))
@@ -95,11 +96,11 @@ void treeToJson(json& value, const CVkVariant& node, std::string& name, std::str
     std::string memberName, memberSuffix;
     for (int i = 0; i < node.GetCount(); ++i) {
         json member;
-        treeToJson(member, node[i], memberName, memberSuffix, depth + 1);
+        makeJsonFromCVkVariant_low(member, node[i], memberName, memberSuffix, depth + 1);
         if (memberSuffix.empty())
             continue;
         if (memberName.empty() || memberName == "no_name")
-            memberName = makeJsonArrayNameFromIndex(i);
+            memberName = makeJsonArrayNameFromIndex(static_cast<unsigned>(i));
         members[makeJsonItemName(memberName, memberSuffix)] = std::move(member);
     }
     if (!members.is_null())
@@ -108,7 +109,8 @@ void treeToJson(json& value, const CVkVariant& node, std::string& name, std::str
 
 // ---- Binary reader to JSON.
 
-void itemToJson(json& value, CVkLiteVariantR& reader, std::string& name, std::string& suffix) {
+void makeJsonFromCVkLiteVariantR_low(json& value, CVkLiteVariantR& reader, std::string& name,
+                                     std::string& suffix) {
     name = utf8(reader.GetCurrentName());
     suffix.clear();
     switch (reader.GetCurrentType()) {
@@ -151,9 +153,9 @@ void itemToJson(json& value, CVkLiteVariantR& reader, std::string& name, std::st
     std::string memberName, memberSuffix;
     for (std::uint32_t i = 0; i < count; ++i) {
         json member;
-        itemToJson(member, reader, memberName, memberSuffix);
+        makeJsonFromCVkLiteVariantR_low(member, reader, memberName, memberSuffix);
         if (memberName.empty())
-            memberName = makeJsonArrayNameFromIndex(static_cast<int>(i));
+            memberName = makeJsonArrayNameFromIndex(i);
         members[makeJsonItemName(memberName, memberSuffix)] = std::move(member);
         if (reader.NextValue() != 0)
             break;
@@ -259,12 +261,12 @@ void jsonToTree(CVkVariant& out, const json& in) {
         });
 }
 
-void jsonToWriter(CVkLiteVariantW& writer, const json& in) {
+void makeCVkLiteVariantWFromJson_low(CVkLiteVariantW& writer, const json& in) {
     forEachMember(
         in,
         [&](const CVkStringW& name, const json& members) {
             writer.LevelBegin(name);
-            jsonToWriter(writer, members);
+            makeCVkLiteVariantWFromJson_low(writer, members);
             writer.LevelEnd();
         },
         [&](const CVkStringW& name, const CVkVariant& item) { writer.Set(item, name.GetString()); });
@@ -277,7 +279,7 @@ void makeJsonFromCVkVariant(json& out, const CVkVariant& root) {
         return;
     json value;
     std::string name, suffix;
-    treeToJson(value, root, name, suffix, 0);
+    makeJsonFromCVkVariant_low(value, root, name, suffix, 0);
     if (!name.empty())
         out[makeJsonItemName(name, suffix)] = std::move(value);
 }
@@ -294,14 +296,14 @@ void makeJsonFromCVkLiteVariantR(json& out, const CVkLiteVariantR& reader) {
     auto& r = const_cast<CVkLiteVariantR&>(reader);
     json value;
     std::string name, suffix;
-    itemToJson(value, r, name, suffix);
+    makeJsonFromCVkLiteVariantR_low(value, r, name, suffix);
     out[makeJsonItemName(name, suffix)] = std::move(value);
 }
 
 void makeCVkLiteVariantWFromJson(CVkLiteVariantW& writer, const json& in) {
     // A level deeper than a reader enters would be written but never read back.
     requireLevels(in, static_cast<int>(Lite::kMaxDepth), "makeCVkLiteVariantWFromJson");
-    jsonToWriter(writer, in);
+    makeCVkLiteVariantWFromJson_low(writer, in);
 }
 
 json encodeBase64(const void* data, std::uint64_t size) {

@@ -170,6 +170,12 @@ TEST(ChannelMetadataDocument, ListItemsAndSampleSettings) {
     planes["sSampleSetting_dic"][item(1)] = sample({5, 0, 0, 5});
     EXPECT_EQ(camera(shortKeys), json({5.0, 0.0, 0.0, 5.0}));
 
+    // A stored sample index of 2^32 - 1 reads as -1: no sample, not the item of that position.
+    json wrapped = picture;
+    wrapped["sPicturePlanes_dic"]["sPlaneNew_dic"][item(0)]["uiSampleIndex_u32"] = 4294967295u;
+    wrapped["sPicturePlanes_dic"]["sSampleSetting_dic"]["i4294967295_dic"] = sample({6, 0, 0, 6});
+    EXPECT_EQ(camera(wrapped), globalDocument()["volume"]["cameraTransformationMatrix"]);
+
     // "sPlaneNew_dic" hides "sPlane_dic", even a longer one.
     json older = picture;
     older["sPicturePlanes_dic"]["sPlane_dic"] = {{item(0), plane}, {item(1), plane}};

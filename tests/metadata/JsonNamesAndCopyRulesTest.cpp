@@ -38,6 +38,7 @@ TEST(JsonNames, PositionNamesAndChunkNames) {
     EXPECT_EQ(makeJsonArrayNameFromIndex(0), "i0000000000");
     EXPECT_EQ(makeJsonArrayNameFromIndex(3), "i0000000003");
     EXPECT_EQ(makeJsonArrayNameFromIndex(std::numeric_limits<int>::max()), "i2147483647");
+    EXPECT_EQ(makeJsonArrayNameFromIndex(4294967295u), "i4294967295");
     EXPECT_LT(makeJsonArrayNameFromIndex(9), makeJsonArrayNameFromIndex(10));
     EXPECT_EQ(chunkName("ImageDataSeq|", 7u), "ImageDataSeq|7!");
     EXPECT_EQ(chunkName("ImageDataSeq|", 4294967295u), "ImageDataSeq|4294967295!");
