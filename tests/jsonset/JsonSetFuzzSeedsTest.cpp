@@ -1,6 +1,5 @@
 // Writes the seed corpus of the description fuzz target when ZAN_WRITE_FUZZ_SEEDS names a directory:
-//   ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/jsonset_description_fuzz build/rel/tests/test_jsonset \
-//       --gtest_filter='JsonSetFuzzSeeds.*'
+//   ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/jsonset_description_fuzz build/rel/tests/test_jsonset --gtest_filter='JsonSetFuzzSeeds.*'
 // The seeds are descriptions written by the set device: sets of each file layout, and a set with every
 // part and per-frame metadata.
 

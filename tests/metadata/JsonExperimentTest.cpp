@@ -296,8 +296,9 @@ TEST(FrameTable, OdometerOrderReservationAndReplacement) {
         FrameTable table = {{9, 9, 9}, {9}};
         experiment(twoByThree, attributesOf(sequenceCount), table);
         EXPECT_EQ(table, six) << sequenceCount; // replaced, not appended to
-        if (sequenceCount > 6)
+        if (sequenceCount > 6) {
             EXPECT_EQ(table.capacity(), 6u);
+        }
     }
     FrameTable table;
     experiment(twoByThree, json::object(), table);

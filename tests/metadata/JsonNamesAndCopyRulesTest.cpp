@@ -28,8 +28,9 @@ TEST(JsonNames, SplitsAtTheLastUnderscore) {
         std::string suffix = "stale";
         EXPECT_EQ(makeVariantItemName(c.key, suffix), c.name) << c.key;
         EXPECT_EQ(suffix, c.suffix) << c.key;
-        if (std::string(c.key).find('_') != std::string::npos)
+        if (std::string(c.key).find('_') != std::string::npos) {
             EXPECT_EQ(makeJsonItemName(c.name, c.suffix), c.key);
+        }
     }
     EXPECT_EQ(makeJsonItemName("", ""), "_");
 }
