@@ -355,10 +355,12 @@ void copyWeighted(IoImageDataDevice& from, IoImageDataDevice& to, ByteVector& bu
         readRect(from, buffer, line, {rect.x, rect.y + first, rect.width, n}, toFloat);
         for (const float factor : factors)
             multipication(buffer.data(), bits, line, n, factor);
-        if (overlap.y != 0)
-            blendingY(buffer.data(), bits, line, rect.width, n, channels, overlap.y, faces.top && first == 0,
-                      faces.bottom && end == height);
-        if (overlap.x != 0)
+        // Only bands that are weighted reach the kernels: samples wider than 32 bits can be split with
+        // an overlap along an axis of one piece, where nothing is weighted.
+        const bool top = faces.top && first == 0, bottom = faces.bottom && end == height;
+        if (overlap.y != 0 && (top || bottom))
+            blendingY(buffer.data(), bits, line, rect.width, n, channels, overlap.y, top, bottom);
+        if (overlap.x != 0 && (faces.left || faces.right))
             blendingX(buffer.data(), bits, line, rect.width, n, channels, overlap.x, faces.left, faces.right);
         to.writeCurrentPlaneRect(buffer.data(), line, {0, first, rect.width, n});
         first = end;

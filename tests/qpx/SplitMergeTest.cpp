@@ -148,6 +148,23 @@ TEST(SplitMerge, TilesDescribeTheirOwnBoxAndPlanes) {
     }
 }
 
+// An overlap along an axis of one piece weights no band, so samples wider than the kernels take are split
+// all the same, each tile its box of the source.
+TEST(SplitMerge, WideSamplesSplitWithAnOverlapThatWeightsNothing) {
+    TempDir dir;
+    const NativeGeometry g{"g64", 8, 6, 64, 64, 1};
+    const std::string source = dir.file("s.qpx"), base = dir.file("t_");
+    ZanTest::writeZStackFile(source, g, {ZStackLayout::ZOnly, 1, 3});
+    ASSERT_TRUE(split(source, base, {2, 1, 1}, {0, 4, 0}).result);
+
+    const auto in = openForReading(source);
+    const auto tile = openForReading(base + "x1_y0_z0.qpx");
+    const ByteVector sourceFrame = framePixels(*in, 2), tileFrame = framePixels(*tile, 2);
+    ASSERT_EQ(tileFrame.size(), 6u * 4u * 8u);
+    for (long y = 0; y < 6; ++y)
+        EXPECT_EQ(0, std::memcmp(tileFrame.data() + y * 32, sourceFrame.data() + y * 64 + 32, 32)) << y;
+}
+
 // Sample c of pixel (x, y) of frame f, as a double, from frames read as floats.
 double sampleAt(const std::vector<float>& plane, long width, long components, long x, long y, long c) {
     return plane[static_cast<std::size_t>((y * width + x) * components + c)];
