@@ -12,7 +12,8 @@ namespace detail {
 
 // Blocks of a few megabytes and more are 2 MiB aligned, asked to be backed by huge pages where the system
 // offers them, and faulted in at once: page by page, the first touch of a freshly mapped 32 MiB plane costs
-// several times its decoding. Smaller blocks come from operator new. Internal to the library.
+// several times its decoding. A thread keeps up to two freed blocks of 32 to 64 MiB for its next planes.
+// Smaller blocks come from operator new. Internal to the library.
 void* allocatePlane(std::size_t bytes);
 void freePlane(void* block, std::size_t bytes) noexcept;
 

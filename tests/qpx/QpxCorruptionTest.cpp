@@ -273,6 +273,32 @@ TEST(QpxCorruptionStreams, AbortAfterOneCall) {
     EXPECT_EQ(looks, 2);
 }
 
+// Planes up to the one-call limit decode in one call (the flag looked at twice); larger ones in steps, the
+// flag looked at before each, so an abort stops such a decode part way.
+TEST(QpxCorruptionStreams, LargePlanesDecodeInStepsThatSeeTheAbortFlag) {
+    for (const std::size_t size : {Zan::detail::maxOneCallInflateBytes, Zan::detail::maxOneCallInflateBytes + 1}) {
+        SCOPED_TRACE(size);
+        const Bytes plane(size, 'a');
+        const Bytes stream = zlibStream(plane, 1);
+        Bytes out(size, '\0');
+        int looks = 0;
+        Zan::detail::inflateFrame(stream.data(), stream.size(), out.data(), out.size(), [&] { ++looks; });
+        EXPECT_TRUE(out == plane);
+        if (size > Zan::detail::maxOneCallInflateBytes) {
+            EXPECT_GT(looks, 2);
+            looks = 0;
+            EXPECT_THROW(Zan::detail::inflateFrame(stream.data(), stream.size(), out.data(), out.size(), [&] {
+                if (++looks == 3)
+                    throw Zan::Exception::Aborted();
+            }),
+                         Zan::Exception::Aborted);
+            EXPECT_EQ(looks, 3);
+        } else {
+            EXPECT_EQ(looks, 2);
+        }
+    }
+}
+
 // Attributes that promise more than a frame chunk holds: the frames are refused, not read past.
 TEST(QpxCorruptionAttributes, GeometryBeyondTheChunks) {
     for (const NativeGeometry* g : {&raw16, &zlib16}) {
