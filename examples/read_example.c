@@ -42,6 +42,12 @@ static void printStatistics(const Zan_Picture* picture, int isFloat) {
         printf("  (statistics of %u-bit samples are not shown)\n", picture->bitsPerComponent);
         return;
     }
+    /* A damaged file may describe rows its picture does not hold: read only what is there. */
+    if (!picture->imageData || (size_t)picture->width * picture->components * bytes > picture->widthBytes ||
+        picture->widthBytes * picture->height > picture->size) {
+        printf("  (the picture does not hold %u x %u samples)\n", picture->width, picture->height);
+        return;
+    }
     for (c = 0; c < picture->components; ++c) {
         double minimum = INFINITY, maximum = -INFINITY, sum = 0.0, squares = 0.0, mean;
         unsigned x, y;
@@ -67,7 +73,8 @@ static void printLoops(Zan_FileHandle file) {
     size_t i, n;
     printf("Loops: %zu\n", loops);
     for (i = 0; i < loops; ++i) {
-        char type[64];
+        /* Left as it is when the loop has no type name. */
+        char type[64] = "(no type)";
         const unsigned count = Zan_FileGetCoordInfo(file, (unsigned)i, type, sizeof type);
         type[sizeof type - 1] = '\0';
         printf("  %zu: %s, %u positions\n", i, type, count);

@@ -1,11 +1,13 @@
 // Opens arbitrary bytes as a JSON image set's description, as a reader of the set does: the document and
 // its parts with their defaults, the loop-index table, frame entries and the metadata of the first and last
-// frame, and the frame devices of those frames (constructed, never opened: names from the input must not
-// make the target read arbitrary files). The library's own errors are expected; anything else, a crash or a
-// table that does not match the sequence count is a finding. The frame cap is kept small so that every run
-// stays fast.
+// frame with the typed records the facade reads from them, and the frame devices of those frames
+// (constructed, never opened: names from the input must not make the target read arbitrary files). The
+// library's own errors are expected; anything else, a crash or a table that does not match the sequence count
+// is a finding. The frame cap is kept small so that every run stays fast.
 
 #include <jsonset/detail/JsonFileDeviceImpl.h>
+
+#include <support/FuzzScratchDir.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -21,23 +23,15 @@ namespace {
 
 using json = nlohmann::json;
 
-// The description file of this process, in a directory of its own that goes when the process ends.
-const std::string& descriptionPath() {
-    static const struct Directory {
-        std::string path;
-        Directory() {
-            char pattern[] = "/tmp/jsonset-fuzz-XXXXXX";
-            if (!::mkdtemp(pattern))
-                std::abort();
-            path = pattern;
-        }
-        ~Directory() {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
-    } directory;
-    static const std::string path = directory.path + "/set.json";
-    return path;
+// A record read from a document as the facade reads it; a document it cannot read fails with the
+// library's errors, and the run goes on.
+template <typename Record>
+void decode(const json& document) {
+    try {
+        (void)document.get<Record>();
+    } catch (const json::exception&) {
+    } catch (const std::runtime_error&) {
+    }
 }
 
 void run(Zan::JsonFileDevice::Impl& set) {
@@ -51,14 +45,18 @@ void run(Zan::JsonFileDevice::Impl& set) {
     const auto table = set.allLoopIndexes();
     if (table.size() != frames)
         std::abort();
-    (void)set.metadata();
+    // The records the facade reads from the parts.
+    decode<Zan::IoImageFile::Attributes>(set.attributes());
+    decode<std::vector<Zan::IoImageFile::ExperimentLoop>>(set.experiment());
+    decode<Zan::IoImageFile::TextInfo>(set.textInfo());
+    decode<Zan::IoImageFile::Metadata>(set.metadata());
     for (unsigned frame : {0u, frames - 1}) {
         if (frame >= frames)
             continue;
         unsigned found = frames;
         if (!set.sequenceIndex(set.loopIndexes(frame), &found) || found != frame)
             std::abort();
-        (void)set.frameMetadata(frame, "");
+        decode<Zan::IoImageFile::FrameMetadata>(set.frameMetadata(frame, ""));
         (void)set.frameRef(frame);
         (void)set.imageData(frame);
     }
@@ -69,7 +67,7 @@ void run(Zan::JsonFileDevice::Impl& set) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > (1u << 16))
         return 0;
-    const std::string& path = descriptionPath();
+    const std::string path = (ZanTest::fuzzScratchDirectory() / "set.json").string();
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     Zan::JsonFileDevice::Impl set(std::wstring(path.begin(), path.end()));

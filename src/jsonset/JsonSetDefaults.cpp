@@ -20,10 +20,11 @@ namespace {
 using json = nlohmann::json;
 
 // Loop type names by ExperimentLoop type code.
-constexpr std::array<const char*, 5> loopName{"unknown", "XYPosLoop", "TimeLoop", "NETimeLoop", "ZStackLoop"};
+constexpr std::array<const char*, 5> _loopName{"unknown", "XYPosLoop", "TimeLoop", "NETimeLoop",
+                                               "ZStackLoop"};
 
 // Channel colours, red in the lowest byte.
-constexpr std::array<std::uint32_t, 6> rgbColor{0xFF0000, 0x00FF00, 0x0000FF, 0x00FFFF, 0xFF00FF, 0xFFFF00};
+constexpr std::array<std::uint32_t, 6> _rgbColor{0xFF0000, 0x00FF00, 0x0000FF, 0x00FFFF, 0xFF00FF, 0xFFFF00};
 
 // Bytes of one stored component, as the TIFF frame device counts them.
 std::int64_t storedComponentBytes(std::int64_t bits) {
@@ -161,7 +162,7 @@ json JsonFileDevice::Impl::defaultGlobalMetadata(const json& attributes, const j
     std::uint64_t product = 1;
     bool matches = true;
     for (std::size_t k = 0; k < loops.size(); ++k) {
-        loopPositions[loopName[loops[k].type]] = static_cast<std::int32_t>(k);
+        loopPositions[_loopName[loops[k].type]] = static_cast<std::int32_t>(k);
         const std::int64_t count = loops[k].count;
         if (count < 0 || (count > 0 && product > maxFrames / static_cast<std::uint64_t>(count)))
             matches = false;
@@ -192,7 +193,7 @@ json JsonFileDevice::Impl::defaultGlobalMetadata(const json& attributes, const j
         if (i > 0)
             m.channels[i] = first;
         m.channels[i].channel.name = "ch" + std::to_string(i);
-        m.channels[i].channel.colorRGB = rgbColor[i % rgbColor.size()];
+        m.channels[i].channel.colorRGB = _rgbColor[i % _rgbColor.size()];
     }
     return m;
 }

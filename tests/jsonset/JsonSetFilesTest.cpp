@@ -118,6 +118,16 @@ TEST_F(JsonSetFilesTest, DeleteRemovesEveryFrameFile) {
     EXPECT_TRUE(device.deleteFile(from));
 }
 
+TEST_F(JsonSetFilesTest, DeletingADescriptionThatCannotBeOpenedRemovesOnlyIt) {
+    // A link to no file: the description does not open, so it names no frames.
+    const fs::path dangling = source / "dangling.json";
+    fs::create_symlink(source / "gone.json", dangling);
+    ASSERT_TRUE(device.deleteFile(dangling.string()));
+    EXPECT_FALSE(fs::is_symlink(dangling));
+    for (const fs::path& file : setFiles(source))
+        EXPECT_TRUE(fs::exists(file)) << file;
+}
+
 TEST_F(JsonSetFilesTest, ADescriptionThatIsNotJsonIsNeitherCopiedMovedNorDeleted) {
     const fs::path other = source / "other.tif";
     std::ofstream(other) << "frame";

@@ -1,7 +1,10 @@
-// Writes the seed corpus of the description fuzz target when ZAN_WRITE_FUZZ_SEEDS names a directory:
-//   ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/jsonset_description_fuzz build/rel/tests/test_jsonset --gtest_filter='JsonSetFuzzSeeds.*'
+// Writes the seed corpora of the set fuzz targets when ZAN_WRITE_FUZZ_SEEDS names a directory:
+//   ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/jsonset_description_fuzz build/rel/tests/test_jsonset
+//   --gtest_filter='JsonSetFuzzSeeds.*' ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/jsonset_files_fuzz
+//   build/rel/tests/test_jsonset --gtest_filter='JsonSetFilesFuzzSeeds.*'
 // The seeds are descriptions written by the set device: sets of each file layout, and a set with every
-// part and per-frame metadata.
+// part and per-frame metadata; for the whole-set operations, sets whose frames are named in each way a
+// description can name them, among them names that lead outside the set.
 
 #include <jsonset/JsonFileDevice.h>
 
@@ -51,6 +54,35 @@ TEST(JsonSetFuzzSeeds, Write) {
     set.setFrameRef(5, {"frame5.tif"});
     set.close();
     saveSeed(seeds, "every-part.json", ZanTest::readFileText(path));
+}
+
+TEST(JsonSetFilesFuzzSeeds, Write) {
+    ZAN_SEED_DIRECTORY_OR_SKIP(seeds);
+    ZanTest::TempDir dir;
+    const std::string path = dir.file("set.json");
+    {
+        Zan::JsonFileDevice set(path);
+        ZanTest::writeSet(set, {4, 3, 8, 2, 2}, FileLayout::PerComponent);
+    }
+    saveSeed(seeds, "generated-names.json", ZanTest::readFileText(path));
+    const struct {
+        const char* seed;
+        std::vector<std::vector<std::string>> frames;
+    } named[] = {{"plain", {{"a.tif"}, {"b.tif"}}},
+                 {"below-and-repeated", {{"sub/a.tif"}, {"sub/./a.tif"}, {"a.tif"}, {"set.json"}}},
+                 {"climbing", {{"a.tif"}, {"../outside/victim.tif"}}},
+                 {"absolute", {{"/tmp/outside/victim.tif"}}},
+                 {"through-link", {{"link/victim.tif"}, {"link"}}},
+                 {"dots", {{"."}, {".."}, {"sub/.."}}}};
+    for (const auto& n : named) {
+        Zan::JsonFileDevice set(path);
+        ASSERT_TRUE(set.open(Zan::IoDevice::Write, 3, nullptr));
+        set.setAttributes(ZanTest::setAttributes({4, 3, 8, 1, static_cast<long>(n.frames.size())}));
+        for (std::size_t f = 0; f < n.frames.size(); ++f)
+            set.setFrameRef(static_cast<unsigned>(f), n.frames[f]);
+        set.close();
+        saveSeed(seeds, std::string(n.seed) + ".json", ZanTest::readFileText(path));
+    }
 }
 
 } // namespace

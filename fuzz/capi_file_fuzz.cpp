@@ -1,0 +1,130 @@
+// Opens arbitrary bytes through the C interface as a C client does. The first byte picks the kind of file
+// (even: a native ".qpx" name, odd: a ".tif" name), the rest is the file. Every function is called on the
+// handle: loop coordinates and types (with a short type buffer), every document as a text, and the first
+// and last frames fetched into a picture the interface initialises, into the same picture reused, and into
+// one made too small. The interface must turn every failure into its result and never write past a
+// picture. Inputs whose experiment describes more frames than a run affords, and frames whose pictures
+// would exceed a few MiB, are skipped (through the handle, which is the class library's device), so that
+// the run stays far below the fuzzer's memory limit.
+
+#include <capi/QpxReadSdk.h>
+
+#include <support/FuzzFrameTable.h>
+#include <support/FuzzScratchDir.h>
+
+#include <io/IoImageDataDevice.h>
+#include <io/IoImageFileDevice.h>
+#include <legacy/VkDiagnostics.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t maxPictureBytes = 16u << 20;
+
+Zan::IoImageFileDevice& deviceOf(Zan_FileHandle file) {
+    return *reinterpret_cast<Zan::IoImageFileDevice*>(file);
+}
+
+// True when the experiment describes few enough frames to build their table.
+bool affordable(Zan_FileHandle file) {
+    try {
+        return ZanTest::smallFrameTable(deviceOf(file).rawMetadata());
+    } catch (const std::exception&) {
+        // A document the bridge refuses builds no table either: the interface answers with failures.
+        return true;
+    }
+}
+
+// True when a picture the interface sizes for the frame stays small.
+bool smallFrame(Zan_FileHandle file, unsigned seq) {
+    try {
+        const auto frame = deviceOf(file).imageData(seq);
+        const long w = frame->width(), h = frame->height(), channels = frame->channels();
+        const long bits = std::max(frame->bitsPerComponentUsed(), frame->bitsPerComponentStored());
+        if (w < 0 || h < 0 || channels < 0 || bits < 0 || bits > 64 || w > (1L << 24) || h > (1L << 24) ||
+            channels > 1024)
+            return false;
+        return static_cast<std::size_t>(w) * static_cast<std::size_t>(channels) * 8 *
+                   static_cast<std::size_t>(h) <=
+               maxPictureBytes;
+    } catch (const std::exception&) {
+        return true; // the interface fails the same way
+    }
+}
+
+void text(char* document) {
+    Zan_FileFreeString(document);
+}
+
+void fetch(Zan_FileHandle file, unsigned seq) {
+    if (smallFrame(file, seq)) {
+        Zan_Picture picture{};
+        if (Zan_FileGetImageData(file, seq, &picture) == 0) {
+            if (!picture.imageData || picture.size < picture.widthBytes * picture.height)
+                std::abort();
+            // The same picture again: its buffer is reused.
+            const void* buffer = picture.imageData;
+            if (Zan_FileGetImageData(file, seq, &picture) != 0 || picture.imageData != buffer)
+                std::abort();
+        }
+        Zan_DestroyPicture(&picture);
+    }
+    // A picture too small for most frames is refused, never written past.
+    Zan_Picture tiny{};
+    Zan_InitPicture(&tiny, 3, 2, 8, 1);
+    Zan_FileGetImageData(file, seq, &tiny);
+    Zan_DestroyPicture(&tiny);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1 || size > (1u << 20))
+        return 0;
+    const std::string path =
+        (ZanTest::fuzzScratchDirectory() / ((data[0] & 1) ? "input.tif" : "input.qpx")).string();
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
+
+    // Opening a damaged file may already read metadata whose legacy readers complain; the interface
+    // drops those lines itself, this only keeps the harness's own device calls quiet.
+    const ZanLegacy::CVkDiagnosticCapture quiet;
+    Zan_FileHandle file = Zan_FileOpenForReadUtf8(path.c_str());
+    if (!file)
+        return 0;
+    if (affordable(file)) {
+        text(Zan_FileGetAttributes(file));
+        text(Zan_FileGetMetadata(file));
+        text(Zan_FileGetTextinfo(file));
+        text(Zan_FileGetExperiment(file));
+        const size_t coords = Zan_FileGetCoordSize(file);
+        for (unsigned coord = 0; coord <= coords && coord < 8; ++coord) {
+            char type[5];
+            (void)Zan_FileGetCoordInfo(file, coord, type, sizeof type);
+            (void)Zan_FileGetCoordInfo(file, coord, nullptr, 0);
+        }
+        const unsigned frames = Zan_FileGetSeqCount(file);
+        for (unsigned seq : {0u, frames - 1, frames}) {
+            text(Zan_FileGetFrameMetadata(file, seq));
+            std::vector<unsigned> at(coords + 1);
+            const size_t n = Zan_FileGetCoordsFromSeqIndex(file, seq, at.data(), at.size());
+            if (seq < frames && n > at.size())
+                std::abort();
+            unsigned found = 0;
+            (void)Zan_FileGetSeqIndexFromCoords(file, at.data(), n, &found);
+            if (frames > 0 && seq <= frames)
+                fetch(file, seq);
+        }
+    }
+    Zan_FileClose(file);
+    return 0;
+}
