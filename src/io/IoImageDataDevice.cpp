@@ -685,8 +685,8 @@ bool IoImageDataDevice::downsampleCurrentPlane(long dstW, long dstH, long x, lon
             0L, h,
             [&](long i) {
                 throwIfAborted();
-                detail::gatherLine(dst + i * dstStride, plane + sourceRow(i) * lineSize, columns.data(), w,
-                                   sampleSize, components, mask);
+                detail::quickScaleLine(dst + i * dstStride, plane + sourceRow(i) * lineSize, columns.data(),
+                                       w, sampleSize, components, mask);
             },
             threads);
         return true;
@@ -698,8 +698,8 @@ bool IoImageDataDevice::downsampleCurrentPlane(long dstW, long dstH, long x, lon
         setColumns(0);
         for (long i = 0; i < h; ++i) {
             throwIfAborted();
-            detail::gatherLine(dst + i * dstStride, strips.row(sourceRow(i)), columns.data(), w, sampleSize,
-                               components, 0);
+            detail::quickScaleLine(dst + i * dstStride, strips.row(sourceRow(i)), columns.data(), w,
+                                   sampleSize, components, 0);
         }
         return true;
     }
@@ -736,8 +736,8 @@ bool IoImageDataDevice::downsampleCurrentPlane(long dstW, long dstH, long x, lon
                     readCurrentTile(buffer + (tx - bandStart) * size, bandLineSize);
                 }
             });
-            detail::gatherLine(dst + i * dstStride, lines + (row % tile.height) * bandLineSize,
-                               columns.data(), w, sampleSize, components, 0);
+            detail::quickScaleLine(dst + i * dstStride, lines + (row % tile.height) * bandLineSize,
+                                   columns.data(), w, sampleSize, components, 0);
         }
         return true;
     }

@@ -140,6 +140,10 @@ TEST_P(ByteDevice, TruncatingOpen) {
     if (GetParam().truncates) {
         EXPECT_EQ(subject->device().size(), 0);
         EXPECT_TRUE(subject->contents().empty());
+        // The old bytes must not come back through a gap left after truncation.
+        subject->device().seek(5, IoDevice::Begin);
+        EXPECT_EQ(subject->device().writeData("xyz", 3), 3u);
+        EXPECT_EQ(subject->contents(), (Bytes{0, 0, 0, 0, 0, 'x', 'y', 'z'}));
     } else {
         EXPECT_EQ(subject->contents(), kAbcdefgh) << "fixed memory keeps its bytes";
     }

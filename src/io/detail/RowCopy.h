@@ -1,7 +1,7 @@
 #pragma once
 
 // Copies of pixel rows shared by the image-data devices (internal): unaligned sample loads and stores, the
-// row copy that masks 16-bit samples to their used bits, and the gather of sampled pixels out of a line.
+// row copy that masks 16-bit samples to their used bits, and one output line of a downsampled read.
 
 #include <cstdint>
 #include <cstring>
@@ -39,10 +39,10 @@ void gatherPixels(char* dst, const char* line, const long* columns, long count) 
         std::memcpy(dst, line + columns[j], Size);
 }
 
-// Writes count pixels to dst, pixel j from line + columns[j] (byte offsets). A non-zero mask is ANDed into
-// 2-byte samples.
-inline void gatherLine(char* dst, const char* line, const long* columns, long count, long sampleSize,
-                       long components, std::uint16_t mask) {
+// One output line of a downsampled read: count pixels to dst, pixel j from line + columns[j] (the column
+// table, in byte offsets). A non-zero mask is ANDed into 2-byte samples.
+inline void quickScaleLine(char* dst, const char* line, const long* columns, long count, long sampleSize,
+                           long components, std::uint16_t mask) {
     const long size = sampleSize * components;
     if (mask != 0 && sampleSize == 2) {
         for (long j = 0; j < count; ++j, dst += size)
