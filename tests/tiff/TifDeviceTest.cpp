@@ -416,6 +416,38 @@ TEST(TifPixelConversion, PackedLinesStartAtByteOffsetsWhateverTheirDepth) {
     EXPECT_EQ(reported, "unexpected bits per sample");
 }
 
+TEST(TifPixelConversion, ConversionRefusesMissingBuffersAndSourcesShorterThanTheirRows) {
+    // The checks come before the handle is touched: a format without one serves.
+    TifFileDevice::BaseFormat format(nullptr);
+    char dst[64] = {};
+    char src[30] = {};
+    const std::string noDst = "TifFileDevice::BaseFormat::currentData got null dst argument";
+    const std::string noSrc = "TifFileDevice::BaseFormat::currentData got null src argument";
+    const struct {
+        const char* what;
+        void* dst;
+        unsigned long dstStride;
+        void* src;
+        unsigned long srcSize, srcStride;
+        unsigned width, rows;
+        const std::string& message;
+    } cases[] = {
+        {"no destination", nullptr, 10, src, 30, 10, 10, 3, noDst},
+        {"destination stride 0", dst, 0, src, 30, 10, 10, 3, noDst},
+        {"no source", dst, 10, nullptr, 30, 10, 10, 3, noSrc},
+        {"source of 0 bytes", dst, 10, src, 0, 10, 10, 3, noSrc},
+        {"width 0", dst, 10, src, 30, 10, 0, 3, noSrc},
+        {"no rows", dst, 10, src, 30, 10, 10, 0, noSrc},
+        {"source one byte short of its rows", dst, 10, src, 29, 10, 10, 3, noSrc},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ZAN_EXPECT_THROW_MSG(
+            format.currentData(c.dst, c.dstStride, c.src, c.srcSize, c.srcStride, c.width, c.rows, 0),
+            std::invalid_argument, c.message);
+    }
+}
+
 TEST(TifPixelConversion, HalfFloatsWidenExactly) {
     const struct {
         std::uint16_t half;
