@@ -149,6 +149,39 @@ TEST(TifDevice, FilesOfUnusableTagsAreRefusedAndReleased) {
     }
 }
 
+TEST(TifDevice, DamagedHeadersAndDirectoriesMakeOpenFailAndLeaveNothingOpen) {
+    const std::vector<char> good = fixtureBytes(TiffSpec{});
+    ASSERT_EQ(std::string(good.data(), 2), "II");
+    std::uint32_t ifd = 0;
+    std::memcpy(&ifd, good.data() + 4, 4);
+    const auto put32 = [](std::vector<char>& b, std::size_t at, std::uint32_t v) {
+        std::memcpy(&b[at], &v, 4);
+    };
+    const struct {
+        const char* what;
+        std::function<void(std::vector<char>&)> mutate;
+    } cases[] = {
+        {"byte order", [](std::vector<char>& b) { b[0] = b[1] = 'X'; }},
+        {"version", [](std::vector<char>& b) { b[2] = b[3] = 0; }},
+        {"first directory past the end",
+         [&](std::vector<char>& b) { put32(b, 4, static_cast<std::uint32_t>(b.size() + 100)); }},
+        {"first directory at 0", [&](std::vector<char>& b) { put32(b, 4, 0); }},
+        {"entries past the end",
+         [&](std::vector<char>& b) { b[ifd] = b[ifd + 1] = static_cast<char>(0xFF); }},
+        {"only the header", [](std::vector<char>& b) { b.resize(8); }},
+        {"empty", [](std::vector<char>& b) { b.clear(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<char> bytes = good;
+        c.mutate(bytes);
+        TifFileDevice device(bytes.size(), bytes.data());
+        EXPECT_FALSE(device.open(IoDevice::Read, 0, nullptr));
+        EXPECT_EQ(device.openMode(), IoDevice::NotOpen);
+        EXPECT_FALSE(device.open(IoDevice::Read, 0, nullptr)); // not "already open"
+    }
+}
+
 TEST(TifDevice, APlainTiffIsOneFrameWithDocumentsFromItsTags) {
     TempDir dir;
     const std::string path = dir.file("plain.tif");

@@ -121,8 +121,8 @@ TEST(TifFuzzSeeds, Write) {
 }
 
 // Seeds of the writer's fuzz target, documents the image set hands the device for a frame file:
-//   ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/tiff_write_fuzz build/rel/tests/test_tiff \
-//       --gtest_filter='TifWriteFuzzSeeds.*'
+//   ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/tiff_write_fuzz build/rel/tests/test_tiff
+//   --gtest_filter='TifWriteFuzzSeeds.*'
 TEST(TifWriteFuzzSeeds, Write) {
     ZAN_SEED_DIRECTORY_OR_SKIP(dir);
     const auto attributes = [](long width, long height, long components, long bits, long significant,
