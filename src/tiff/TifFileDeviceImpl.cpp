@@ -141,7 +141,7 @@ bool TifFileDevice::Impl::open(IoDevice::OpenMode mode) {
     }
     if (!device->open(byteMode))
         return false;
-    ZanFormat::registerCustomTags();
+    ZanFormat::RegisterCustomTags();
     TiffHandle handle(openHandle(device.get(), tiffMode));
     if (!handle) {
         closeQuietly(*device);

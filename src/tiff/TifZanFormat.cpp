@@ -231,7 +231,7 @@ const typename Map::mapped_type* find(const Map& map, const typename Map::key_ty
 
 } // namespace
 
-void TifFileDevice::ZanFormat::registerCustomTags() {
+void TifFileDevice::ZanFormat::RegisterCustomTags() {
     static std::once_flag once;
     std::call_once(once, [] { previousExtender = TIFFSetTagExtender(extendTags); });
 }

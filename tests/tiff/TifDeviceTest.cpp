@@ -149,6 +149,39 @@ TEST(TifDevice, FilesOfUnusableTagsAreRefusedAndReleased) {
     }
 }
 
+TEST(TifDevice, DamagedHeadersAndDirectoriesMakeOpenFailAndLeaveNothingOpen) {
+    const std::vector<char> good = fixtureBytes(TiffSpec{});
+    ASSERT_EQ(std::string(good.data(), 2), "II");
+    std::uint32_t ifd = 0;
+    std::memcpy(&ifd, good.data() + 4, 4);
+    const auto put32 = [](std::vector<char>& b, std::size_t at, std::uint32_t v) {
+        std::memcpy(&b[at], &v, 4);
+    };
+    const struct {
+        const char* what;
+        std::function<void(std::vector<char>&)> mutate;
+    } cases[] = {
+        {"byte order", [](std::vector<char>& b) { b[0] = b[1] = 'X'; }},
+        {"version", [](std::vector<char>& b) { b[2] = b[3] = 0; }},
+        {"first directory past the end",
+         [&](std::vector<char>& b) { put32(b, 4, static_cast<std::uint32_t>(b.size() + 100)); }},
+        {"first directory at 0", [&](std::vector<char>& b) { put32(b, 4, 0); }},
+        {"entries past the end",
+         [&](std::vector<char>& b) { b[ifd] = b[ifd + 1] = static_cast<char>(0xFF); }},
+        {"only the header", [](std::vector<char>& b) { b.resize(8); }},
+        {"empty", [](std::vector<char>& b) { b.clear(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<char> bytes = good;
+        c.mutate(bytes);
+        TifFileDevice device(bytes.size(), bytes.data());
+        EXPECT_FALSE(device.open(IoDevice::Read, 0, nullptr));
+        EXPECT_EQ(device.openMode(), IoDevice::NotOpen);
+        EXPECT_FALSE(device.open(IoDevice::Read, 0, nullptr)); // not "already open"
+    }
+}
+
 TEST(TifDevice, APlainTiffIsOneFrameWithDocumentsFromItsTags) {
     TempDir dir;
     const std::string path = dir.file("plain.tif");
@@ -414,6 +447,38 @@ TEST(TifPixelConversion, PackedLinesStartAtByteOffsetsWhateverTheirDepth) {
     std::string reported;
     Zan::unpackLine(bytes.data(), 0, twoBits.data(), 0, 0, 5, 1, false, [&](const char* m) { reported = m; });
     EXPECT_EQ(reported, "unexpected bits per sample");
+}
+
+TEST(TifPixelConversion, ConversionRefusesMissingBuffersAndSourcesShorterThanTheirRows) {
+    // The checks come before the handle is touched: a format without one serves.
+    TifFileDevice::BaseFormat format(nullptr);
+    char dst[64] = {};
+    char src[30] = {};
+    const std::string noDst = "TifFileDevice::BaseFormat::currentData got null dst argument";
+    const std::string noSrc = "TifFileDevice::BaseFormat::currentData got null src argument";
+    const struct {
+        const char* what;
+        void* dst;
+        unsigned long dstStride;
+        void* src;
+        unsigned long srcSize, srcStride;
+        unsigned width, rows;
+        const std::string& message;
+    } cases[] = {
+        {"no destination", nullptr, 10, src, 30, 10, 10, 3, noDst},
+        {"destination stride 0", dst, 0, src, 30, 10, 10, 3, noDst},
+        {"no source", dst, 10, nullptr, 30, 10, 10, 3, noSrc},
+        {"source of 0 bytes", dst, 10, src, 0, 10, 10, 3, noSrc},
+        {"width 0", dst, 10, src, 30, 10, 0, 3, noSrc},
+        {"no rows", dst, 10, src, 30, 10, 10, 0, noSrc},
+        {"source one byte short of its rows", dst, 10, src, 29, 10, 10, 3, noSrc},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ZAN_EXPECT_THROW_MSG(
+            format.currentData(c.dst, c.dstStride, c.src, c.srcSize, c.srcStride, c.width, c.rows, 0),
+            std::invalid_argument, c.message);
+    }
 }
 
 TEST(TifPixelConversion, HalfFloatsWidenExactly) {

@@ -10,6 +10,7 @@
 #include <support/ExperimentDocs.h>
 #include <support/RawMetadataFixtures.h>
 
+#include <support/FuzzSeeds.h>
 #include <support/TempDir.h>
 
 #include <io/IoMemoryBuffer.h>
@@ -117,4 +118,45 @@ TEST(TifFuzzSeeds, Write) {
             (dir / (xml ? "private-xml-2x2-gray8-tiles" : "private-lite-2x2-gray16-strips-lzw")).string(),
             writePrivateTiff(file));
     }
+}
+
+// Seeds of the writer's fuzz target, documents the image set hands the device for a frame file:
+//   ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/tiff_write_fuzz build/rel/tests/test_tiff
+//   --gtest_filter='TifWriteFuzzSeeds.*'
+TEST(TifWriteFuzzSeeds, Write) {
+    ZAN_SEED_DIRECTORY_OR_SKIP(dir);
+    const auto attributes = [](long width, long height, long components, long bits, long significant,
+                               const char* type, const char* compression, long tile) {
+        nlohmann::json a = {{"widthPx", width},
+                            {"heightPx", height},
+                            {"componentCount", components},
+                            {"bitsPerComponentInMemory", bits},
+                            {"bitsPerComponentSignificant", significant},
+                            {"pixelDataType", type},
+                            {"compressionType", compression}};
+        if (tile)
+            a["tileWidthPx"] = a["tileHeightPx"] = tile;
+        return a;
+    };
+    const nlohmann::json oneColourChannel = {{"channels", {{{"volume", {{"componentCount", 3}}}}}}};
+    const nlohmann::json twoChannels = {
+        {"channels", {{{"volume", {{"componentCount", 3}}}}, {{"volume", {{"componentCount", 3}}}}}}};
+    const struct {
+        const char* name;
+        nlohmann::json document;
+    } seeds[] = {
+        {"gray8-strips", {{"attributes", attributes(37, 23, 1, 8, 8, "unsigned", "none", 0)}}},
+        {"gray12in16-tiles-lzw", {{"attributes", attributes(37, 23, 1, 16, 12, "unsigned", "lossless", 16)}}},
+        {"rgb8-strips-lossy", {{"attributes", attributes(9, 7, 3, 8, 8, "unsigned", "lossy", 0)}}},
+        {"rgb16-tiles-one-channel",
+         {{"attributes", attributes(40, 20, 3, 16, 16, "unsigned", "none", 16)},
+          {"metadata", oneColourChannel}}},
+        {"three-components8-two-channels",
+         {{"attributes", attributes(9, 7, 3, 8, 8, "unsigned", "none", 0)}, {"metadata", twoChannels}}},
+        {"uint32-tiles", {{"attributes", attributes(33, 17, 1, 32, 32, "unsigned", "lossless", 16)}}},
+        {"float32-strips", {{"attributes", attributes(9, 7, 1, 32, 32, "float", "none", 0)}}},
+        {"four-components16-strips", {{"attributes", attributes(9, 7, 4, 16, 10, "unsigned", "none", 0)}}},
+    };
+    for (const auto& seed : seeds)
+        saveSeed(dir, seed.name, seed.document.dump());
 }

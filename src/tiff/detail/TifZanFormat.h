@@ -46,7 +46,7 @@ public:
     // Makes libtiff keep the private tags of every directory read through this device's handles (a tag
     // extender installed once per process, which chains to whatever extender was there before and
     // registers the tags only on handles over a byte device of ours).
-    static void registerCustomTags();
+    static void RegisterCustomTags();
 
     // The format of a file with private blobs, read only; null for a writable handle or a file without
     // blobs (then the handle's current directory is the first). Throws std::runtime_error for tags that
