@@ -166,7 +166,7 @@ void ImageData::openCompressed(OpenMode mode) {
             detail::throwInflateFailed();
         planeBuffer_.resize(static_cast<std::size_t>(planeSize_));
         try {
-            inflatePlane(data + prefixBytes, streamBytes);
+            zUncompress(data + prefixBytes, streamBytes);
         } catch (...) {
             planeBuffer_.clear();
             throw;
@@ -195,7 +195,7 @@ void ImageData::openCompressed(OpenMode mode) {
     plane_ = planeBuffer_.data();
 }
 
-void ImageData::inflatePlane(const char* source, unsigned long count) {
+void ImageData::zUncompress(const char* source, unsigned long count) {
     detail::inflateFrame(source, count, planeBuffer_.data(), planeBuffer_.size(),
                          [this] { throwIfAborted(); });
 }

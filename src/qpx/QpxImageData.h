@@ -104,7 +104,8 @@ private:
     void requireChunkHolds(unsigned long dataBytes, bool wholePlane) const;
     bool openRaw(OpenMode mode);
     void openCompressed(OpenMode mode);
-    void inflatePlane(const char* source, unsigned long count);
+    // Inflates the frame's zlib stream of count bytes into the plane buffer, watching the abort flag.
+    void zUncompress(const char* source, unsigned long count);
     void storeCompressed();
     unsigned short sampleMask() const;
     long copyThreads(long bytes) const;

@@ -418,13 +418,14 @@ TEST(QpxAddressing, SequenceIndexAndLoopIndexes) {
 
 // ---- Frame times and component ranges from the custom cache entries.
 
-// A file of 4 frames of 3 components with the given custom entries.
+// A file of frames frames (4 by default) of 3 components with the given custom entries.
 std::unique_ptr<QpxFileDevice>
-withCustomData(const std::vector<std::pair<std::string, Zan::ByteVector>>& entries) {
+withCustomData(const std::vector<std::pair<std::string, Zan::ByteVector>>& entries,
+               std::uint32_t frames = 4) {
     auto file = std::make_unique<QpxFileDevice>(
         std::make_unique<QpxFileDevice::Impl>(std::make_unique<Zan::IoMemoryBuffer>()));
     EXPECT_TRUE(file->open(IoDevice::Write | IoDevice::Update, 3, nullptr));
-    file->setRawMetadata(ZanTest::nativeRaw({"rgb8", 4, 2, 8, 8, 3}, 4));
+    file->setRawMetadata(ZanTest::nativeRaw({"rgb8", 4, 2, 8, 8, 3}, frames));
     for (const auto& [name, data] : entries)
         file->setChunkedData("CustomData|" + name + "!", data);
     return file;
@@ -497,6 +498,15 @@ TEST(QpxCacheEntries, ComponentRanges) {
         const auto [lo, hi] = ranges(*file);
         EXPECT_EQ(lo, json({0.0, 0.0, 0.0}));
     }
+    {
+        // A sequence count of 0 counts as one frame: each entry holds one pair.
+        const auto file = withCustomData({{"FloatCompRangeCache0", bytesOfValues<float>({1, 5})},
+                                          {"FloatRangeCache", bytesOfValues<float>({2, 4})}},
+                                         0);
+        const auto [lo, hi] = ranges(*file);
+        EXPECT_EQ(lo, json({2.0, 2.0, 2.0}));
+        EXPECT_EQ(hi, json({4.0, 4.0, 4.0}));
+    }
 }
 
 // ---- Compression and interpretation handed to the frame devices.
@@ -536,6 +546,24 @@ TEST(QpxFrames, CompressionAndInterpretation) {
               IoImageDataDevice::Plain);
     // No channel count at all.
     EXPECT_EQ(interpretationWith({{"uiCount_u32", 0}}), IoImageDataDevice::Plain);
+    // The channel count as the metadata document gives it: three components are colour for one channel,
+    // and also when the count cannot be read at all.
+    const std::pair<json, IoImageDataDevice::Interpretation> documents[] = {
+        {json::array(), IoImageDataDevice::Colour},
+        {{{"contents", {{"channelCount", "one"}}}}, IoImageDataDevice::Colour},
+        {{{"contents", {{"channelCount", 1}}}}, IoImageDataDevice::Colour},
+        {{{"contents", {{"channelCount", 3}}}}, IoImageDataDevice::Plain},
+        {{{"contents", json::object()}}, IoImageDataDevice::Plain},
+    };
+    for (const auto& [document, expected] : documents) {
+        SCOPED_TRACE(document.dump());
+        QpxFileDevice::Impl impl(std::make_unique<Zan::IoMemoryBuffer>());
+        ASSERT_TRUE(impl.open(IoDevice::Write | IoDevice::Update, 3, nullptr));
+        impl.setRawMetadata(raw);
+        impl.metadataValid = true;
+        impl.metadataDocument = document;
+        EXPECT_EQ(impl.imageData(0)->interpretation(), expected);
+    }
 
     raw["Attributes_dic"]["eCompression_i32"] = 2;
     EXPECT_EQ(dynamic_cast<const ImageData&>(*metadataOnly(raw)->imageData(0)).compression(),

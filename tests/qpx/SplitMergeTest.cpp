@@ -329,6 +329,75 @@ TEST(SplitMerge, TileNames) {
     EXPECT_EQ(files.count("c_x10_y0_z0.qpx"), 0u);
 }
 
+// The merged extent comes back from the tiles' own extents: every tile but the last gives up its overlap
+// with the tiles after it and its padding, a single piece gives its own.
+TEST(MergeExtents, FromTheTilesTheSplitWrote) {
+    struct Case {
+        long width, pieces, overlap, padding;
+        std::vector<long> tileWidths;
+    };
+    const Case cases[] = {
+        {10, 3, 2, 0, {6, 6, 2}},
+        {20, 2, 2, 1, {13, 11}},
+        {10, 3, 0, 3, {7, 9, 5}}, // a short last piece whose padding the border clips
+        {10, 1, 0, 0, {10}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.width << " in " << c.pieces << ", overlap " << c.overlap
+                                          << ", padding " << c.padding);
+        TempDir dir;
+        const std::string source = dir.file("s.qpx"), base = dir.file("t_");
+        ZanTest::writeZStackFile(source, {"g", c.width, 3, 8, 8, 1}, {ZStackLayout::ZOnly, 1, 1, 0, false});
+        ASSERT_TRUE(split(source, base, {c.pieces, 1, 1}, {c.overlap, 0, 0}, {c.padding, 0, 0}).result);
+        for (long i = 0; i < c.pieces; ++i)
+            EXPECT_EQ(openForReading(Zan::partialFileName(base, {i, 0, 0}, false))->attributes()["widthPx"],
+                      c.tileWidths[static_cast<std::size_t>(i)])
+                << "tile " << i;
+        long width = -1, height = -1;
+        Zan::determineMergedParametersX(base, c.pieces, c.overlap, c.padding, width);
+        Zan::determineMergedParametersY(base, 1, 0, 0, height);
+        EXPECT_EQ(width, c.width);
+        EXPECT_EQ(height, 3);
+    }
+
+    // Three Z tiles with an overlap of 2 planes, 5 frames per plane: the merged frames are 5 per plane.
+    TempDir dir;
+    const std::string source = dir.file("s.qpx"), base = dir.file("t_");
+    ZanTest::writeZStackFile(source, {"g", 4, 3, 8, 8, 1}, {ZStackLayout::ZAroundTime, 5, 9, 0, false});
+    ASSERT_TRUE(split(source, base, {1, 1, 3}, {0, 0, 2}).result);
+    long planes = -1, frames = -1;
+    Zan::determineMergedParametersZ(base, 3, 2, 0, planes, frames);
+    EXPECT_EQ(planes, 9);
+    EXPECT_EQ(frames, 45);
+}
+
+// The Z ramp of the split: with an overlap of 3 planes the tile planes that face a neighbour are
+// multiplied by 0, 0.5 and 1 rising from the tile's edge; the other planes keep their samples.
+TEST(SplitMerge, ZBandsAreWeightedPlaneByPlane) {
+    TempDir dir;
+    const NativeGeometry g{"g", 5, 3, 8, 8, 1};
+    const std::string source = dir.file("s.qpx"), base = dir.file("t_");
+    ZanTest::writeZStackFile(source, g, {ZStackLayout::ZOnly, 1, 9, 0, false});
+    ASSERT_TRUE(split(source, base, {1, 1, 3}, {0, 0, 3}, {}, true).result);
+    // Boxes of planes [0, 6), [3, 9) and [6, 9).
+    const std::vector<std::vector<float>> factors = {
+        {1, 1, 1, 1, 0.5f, 0}, {0, 0.5f, 1, 1, 0.5f, 0}, {0, 0.5f, 1}};
+    const long starts[] = {0, 3, 6};
+    const auto in = openForReading(source);
+    for (long z = 0; z < 3; ++z) {
+        const auto tile = openForReading(Zan::partialFileName(base, {0, 0, z}, false));
+        const auto& expected = factors[static_cast<std::size_t>(z)];
+        ASSERT_EQ(tile->sequenceCount(), expected.size());
+        for (unsigned k = 0; k < expected.size(); ++k) {
+            const std::vector<float> plane = frameFloats(*in, static_cast<unsigned>(starts[z] + k));
+            std::vector<float> weighted(plane.size());
+            for (std::size_t i = 0; i < plane.size(); ++i)
+                weighted[i] = plane[i] * expected[k];
+            EXPECT_EQ(frameFloats(*tile, k), weighted) << "tile " << z << ", plane " << k;
+        }
+    }
+}
+
 } // namespace
 
 namespace {
