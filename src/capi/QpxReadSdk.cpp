@@ -294,7 +294,8 @@ size_t Zan_InitPicture(Zan_Picture* picture, unsigned width, unsigned height, un
             return 0;
         }
         picture->size = size;
-        picture->imageData = std::malloc(size);
+        // Zeroed: frame reads fill the pixels of each row, not its padding.
+        picture->imageData = std::calloc(size, 1);
         return picture->imageData ? size : 0;
     });
 }

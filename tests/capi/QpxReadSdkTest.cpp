@@ -165,6 +165,11 @@ TEST_P(CapiNativeFile, ClientReadsWhatTheClassLibraryReads) {
     const std::size_t rowBytes = pixelRowBytes(expected, g.bitsStored);
     EXPECT_EQ(pixelBytes(picture.imageData, picture.widthBytes, rowBytes, picture.height),
               pixelBytes(plane.data(), picture.widthBytes, rowBytes, picture.height));
+    // Row padding, which frame reads do not write, holds zeros rather than whatever the heap held.
+    const auto* bytes = static_cast<const unsigned char*>(picture.imageData);
+    for (std::size_t row = 0; row < picture.height; ++row)
+        for (std::size_t i = rowBytes; i < picture.widthBytes; ++i)
+            EXPECT_EQ(bytes[row * picture.widthBytes + i], 0) << "row " << row << " byte " << i;
     Zan_DestroyPicture(&picture);
     Zan_FileClose(file);
 }
