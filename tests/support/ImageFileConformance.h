@@ -56,6 +56,8 @@ struct ImageFileCapabilities {
     std::string refusedModeError;
     // Opening an open device: this std::logic_error, or it closes and opens again when empty.
     std::string reopenError;
+    // A successful open stores 0 through its code argument; else the code is left as it was.
+    bool storesOpenCode = false;
     // The std::logic_error of every query on a device that is not open; of imageData when it differs.
     std::string closedError;
     std::string closedFrameError;
@@ -89,6 +91,7 @@ inline ImageFileCapabilities capabilitiesOf(ImageFileKind kind, Route route) {
         c.opens = {IoDevice::Read, IoDevice::Write, IoDevice::Read | IoDevice::Update,
                    IoDevice::Write | IoDevice::Update, IoDevice::Append | IoDevice::Update};
         c.reopenError = "already open";
+        c.storesOpenCode = true;
         c.closedError = "device is not open";
         c.interfaceWrites = false;
         c.rawKeys = {"Attributes_dic", "Experiment_dic", "Metadata_dic", "TextInfo_dic"};
@@ -361,6 +364,30 @@ protected:
         return d;
     }
 
+    // What a reader finds in the file: frame count, attributes and the pixels of every frame.
+    struct Snapshot {
+        unsigned frames = 0;
+        nlohmann::json attributes;
+        std::vector<std::vector<char>> pixels;
+        bool operator==(const Snapshot&) const = default;
+    };
+    Snapshot snapshot() const {
+        auto d = device();
+        if (!d->open(Zan::IoDevice::Read, 3, nullptr))
+            return {};
+        Snapshot s{d->sequenceCount(), d->attributes(), {}};
+        for (unsigned seq = 0; seq < s.frames; ++seq) {
+            const auto frame = d->imageData(seq);
+            if (!frame->open(Zan::IoImageDataDevice::Read))
+                return s;
+            const long stride = frame->packedLineSize(1);
+            s.pixels.emplace_back(static_cast<std::size_t>(stride * frame->height()));
+            frame->packedImage(s.pixels.back().data(), stride);
+            frame->close();
+        }
+        return s;
+    }
+
     void writeSample() const {
         std::filesystem::remove_all(dir_.path());
         std::filesystem::create_directory(dir_.path());
@@ -376,6 +403,8 @@ private:
 
 TEST_P(ImageFileConformance, OpenModesAndTheirRefusals) {
     const ImageFileCapabilities c = caps();
+    writeSample();
+    const Snapshot written = snapshot();
     for (const Zan::IoDevice::OpenMode mode : conformanceModes()) {
         SCOPED_TRACE("mode " + std::to_string(mode));
         writeSample();
@@ -387,8 +416,12 @@ TEST_P(ImageFileConformance, OpenModesAndTheirRefusals) {
             ZAN_EXPECT_THROW_MSG(d->open(mode, 3, nullptr), std::logic_error, c.refusedModeError);
         }
         EXPECT_EQ(d->openMode(), accepted ? mode : Zan::IoDevice::NotOpen);
-        if (accepted)
-            d->close();
+        if (!accepted)
+            continue;
+        d->close();
+        // Opening without truncation and closing loses nothing.
+        if (!(mode & Zan::IoDevice::Write))
+            EXPECT_EQ(snapshot(), written);
     }
     // An open device.
     auto d = writeAndOpen();
@@ -399,9 +432,15 @@ TEST_P(ImageFileConformance, OpenModesAndTheirRefusals) {
         ZAN_EXPECT_THROW_MSG(d->open(Zan::IoDevice::Read, 3, nullptr), std::logic_error, c.reopenError);
     }
     EXPECT_EQ(d->openMode(), Zan::IoDevice::Read);
-    // A file that does not exist opens for reading nowhere.
+    d->close();
+    int code = 1234;
+    ASSERT_TRUE(d->open(Zan::IoDevice::Read, 3, &code));
+    EXPECT_EQ(code, c.storesOpenCode ? 0 : 1234);
+    // A file that does not exist opens for reading nowhere, and no code tells more.
     std::filesystem::remove_all(std::filesystem::path(path()).parent_path());
-    EXPECT_FALSE(device()->open(Zan::IoDevice::Read, 3, nullptr));
+    code = 1234;
+    EXPECT_FALSE(device()->open(Zan::IoDevice::Read, 3, &code));
+    EXPECT_EQ(code, 1234);
 }
 
 // ---- Sequence count and loop indexes, both ways.
