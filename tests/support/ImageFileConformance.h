@@ -20,6 +20,7 @@
 #include <support/TempDir.h>
 #include <support/TiffFixtures.h>
 #include <support/TiffPrivateTagFiles.h>
+#include <support/ZStackFiles.h>
 
 #include <imagefile/IoImageFile.h>
 #include <io/IoDevice.h>
@@ -219,6 +220,8 @@ struct ImageFileRow {
     std::function<void(Zan::IoImageFileDevice& device, const std::string& path)> write;
     // The stored component c of pixel (x, y) of frame f, as the frame devices hand it out.
     std::function<Sample(unsigned f, long x, long y, long c)> sample;
+    // Loops of the experiment, outermost first; their counts multiply to frames.
+    std::size_t loops = 1;
 };
 
 inline std::unique_ptr<Zan::IoImageFileDevice> directDevice(ImageFileKind kind, const std::string& path) {
@@ -255,7 +258,7 @@ inline ImageFileRow nativeRow(const char* name, ImageFileKind kind, const Native
 }
 
 inline ImageFileRow setRow(const char* name, ImageFileKind kind, const char* fileName, const SetGeometry& g,
-                           FileLayout layout) {
+                           FileLayout layout, const nlohmann::json& experiment = nullptr) {
     return {name,
             kind,
             fileName,
@@ -265,16 +268,17 @@ inline ImageFileRow setRow(const char* name, ImageFileKind kind, const char* fil
             g.bits,
             g.components,
             g.frames,
-            [g, layout](Zan::IoImageFileDevice& device, const std::string& path) {
+            [g, layout, experiment](Zan::IoImageFileDevice& device, const std::string& path) {
                 // Only a set names its frame files: through the facade, the set itself writes them.
                 if (layout == FileLayout::PerFrame) {
                     Zan::JsonFileDevice set(path);
-                    writeSet(set, g, layout);
+                    writeSet(set, g, layout, experiment);
                 } else {
-                    writeSet(device, g, layout);
+                    writeSet(device, g, layout, experiment);
                 }
             },
-            [g](unsigned f, long x, long y, long c) { return setSample(g, f, x, y, c); }};
+            [g](unsigned f, long x, long y, long c) { return setSample(g, f, x, y, c); },
+            experiment.is_null() ? 1 : experiment.size()};
 }
 
 // Three frames of one 8-bit directory each, with an experiment, text information and frame-0 metadata in
@@ -298,9 +302,16 @@ inline PrivateTiff privateTagSample() {
 
 inline const std::vector<ImageFileRow>& conformanceRows() {
     static const std::vector<ImageFileRow> rows = [] {
+        // Two time points of three Z planes each.
+        static constexpr NativeGeometry timeZ{"gray8", 37, 23, 8, 8, 1};
         const PrivateTiff privateTag = privateTagSample();
         return std::vector<ImageFileRow>{
             nativeRow("native_rgb16", ImageFileKind::Native, {"rgb16", 37, 23, 16, 16, 3}, 3),
+            {"native_time_z_gray8", ImageFileKind::Native, "image.qpx", 37, 23, 8, 8, 1, 6,
+             [](Zan::IoImageFileDevice&, const std::string& path) {
+                 writeZStackFile(path, timeZ, {ZStackLayout::TimeAround, 2, 3, 0, false});
+             },
+             [](unsigned f, long x, long y, long c) { return nativeSample(timeZ, f, x, y, c); }, 2},
             nativeRow("native_lossless_gray12", ImageFileKind::NativeLossless,
                       {"gray12", 37, 23, 12, 16, 1, true}, 2),
             setRow("tiff_rgb8", ImageFileKind::Tiff, "image.tif", {37, 23, 8, 3, 1},
@@ -312,8 +323,13 @@ inline const std::vector<ImageFileRow>& conformanceRows() {
              [privateTag](unsigned f, long x, long y, long c) {
                  return expectedSample(pageOf(privateTag, f), 0, x, y, c, {});
              }},
-            setRow("json_set_rgb16", ImageFileKind::JsonSet, "set.json", {37, 23, 16, 3, 4},
-                   FileLayout::PerComponent),
+            setRow("json_set_time_z_rgb16", ImageFileKind::JsonSet, "set.json", {37, 23, 16, 3, 4},
+                   FileLayout::PerComponent,
+                   {{{"type", "TimeLoop"},
+                     {"count", 2},
+                     {"nestingLevel", 0},
+                     {"parameters", {{"periodMs", 500.0}}}},
+                    {{"type", "ZStackLoop"}, {"count", 2}, {"nestingLevel", 1}, {"parameters", nullptr}}}),
             setRow("json_set_per_frame_rgb8", ImageFileKind::JsonSetPerFrame, "set.json", {37, 23, 8, 3, 2},
                    FileLayout::PerFrame),
         };
@@ -518,7 +534,7 @@ TEST_P(ImageFileConformance, DocumentsHaveTheirKindsAndKeys) {
         EXPECT_EQ(row().frames, 1);
     } else {
         ASSERT_TRUE(loops.is_array()) << loops;
-        ASSERT_FALSE(loops.empty());
+        ASSERT_EQ(loops.size(), row().loops);
         long product = 1;
         for (const nlohmann::json& loop : loops) {
             ASSERT_TRUE(loop.is_object()) << loop;

@@ -88,11 +88,15 @@ inline void writeSetFrame(Zan::IoImageFileDevice& set, const SetGeometry& g, lon
 // Creates the set of an unopened device: attributes, then every frame's pattern; closes it. Any image file
 // that writes through the interface (a TIFF, a set through the facade) is written the same way; only a set
 // names its frame files.
+// An experiment, when given, replaces the default time loop over all frames.
 inline void writeSet(Zan::IoImageFileDevice& set, const SetGeometry& g,
-                     FileLayout layout = FileLayout::PerComponent) {
+                     FileLayout layout = FileLayout::PerComponent,
+                     const nlohmann::json& experiment = nullptr) {
     if (!set.open(Zan::IoDevice::Write, 3, nullptr))
         throw std::runtime_error("writeSet: cannot create the description");
     set.setAttributes(setAttributes(g));
+    if (!experiment.is_null())
+        set.setExperiment(experiment);
     for (long f = 0; f < g.frames; ++f) {
         if (layout == FileLayout::PerFrame)
             dynamic_cast<Zan::JsonFileDevice&>(set).setFrameRef(static_cast<unsigned>(f), {perFrameName(f)});
