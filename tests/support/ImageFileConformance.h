@@ -660,6 +660,28 @@ TEST_P(ImageFileConformance, SettersWriteOrRefuse) {
     }
 }
 
+// ---- A file open for reading keeps its pixels: its frame devices refuse to write, at open or at the write.
+
+TEST_P(ImageFileConformance, AFileOpenForReadingKeepsItsFrames) {
+    writeSample();
+    const Snapshot written = snapshot();
+    {
+        auto d = device();
+        ASSERT_TRUE(d->open(Zan::IoDevice::Read, 3, nullptr));
+        const auto frame = d->imageData(0);
+        try {
+            if (frame->open(Zan::IoImageDataDevice::Write)) {
+                const long stride = frame->packedLineSize(1);
+                const std::vector<char> zeros(static_cast<std::size_t>(stride * frame->height()));
+                EXPECT_THROW(frame->setPackedImage(zeros.data(), stride), std::exception);
+                frame->close();
+            }
+        } catch (const std::logic_error&) {
+        }
+    }
+    EXPECT_EQ(snapshot(), written);
+}
+
 // ---- Close twice, and what a closed device answers.
 
 TEST_P(ImageFileConformance, CloseTwiceAndQueriesOfAClosedDevice) {
