@@ -89,13 +89,13 @@ inline ImageFileCapabilities capabilitiesOf(ImageFileKind kind, Route route) {
     switch (kind) {
     case ImageFileKind::Native:
     case ImageFileKind::NativeLossless:
-        // The file is written through raw metadata and frames only.
         // The byte device's modes, but for Append: the signature cannot be read back without Update.
         c.opens = {IoDevice::Read, IoDevice::Write, IoDevice::Read | IoDevice::Update,
                    IoDevice::Write | IoDevice::Update, IoDevice::Append | IoDevice::Update};
         c.reopenError = "already open";
         c.storesOpenCode = true;
         c.closedError = "device is not open";
+        // The file is written through raw metadata and frames only.
         c.setters = {};
         c.rawKeys = {"Attributes_dic", "Experiment_dic", "Metadata_dic", "TextInfo_dic"};
         c.frames = FrameDevice::Native;
