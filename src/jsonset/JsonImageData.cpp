@@ -39,9 +39,11 @@ std::unique_ptr<IoImageDataDevice> JsonFileDevice::Impl::imageData(unsigned seqI
     attributes.sequenceCount = 1;
     attributes.widthBytes = 0;
     metadata.frameCount = 1;
+    // Writing a frame truncates its file: a set open for reading only keeps its frames as they are.
+    const bool writable = (mode_ & (IoDevice::Write | IoDevice::Append | IoDevice::Update)) != 0;
     if (n == 1)
         return std::make_unique<ImageData>(absoluteFramePath((*files)[0].get<std::string>()),
-                                           json(attributes), json(metadata));
+                                           json(attributes), json(metadata), writable);
     if (n != static_cast<std::size_t>(attributes.componentCount))
         throw std::runtime_error("JsonFileDevice: unexpected number of files for frame #" +
                                  std::to_string(seqIndex));
@@ -54,14 +56,15 @@ std::unique_ptr<IoImageDataDevice> JsonFileDevice::Impl::imageData(unsigned seqI
     parts.reserve(n);
     for (const json& name : *files)
         parts.push_back(std::make_shared<ImageData>(absoluteFramePath(name.get<std::string>()),
-                                                    attributesDocument, metadataDocument));
+                                                    attributesDocument, metadataDocument, writable));
     return std::make_unique<ImageDataN>(std::move(parts));
 }
 
 // ---- One file
 
-JsonFileDevice::ImageData::ImageData(const std::string& path, const json& attributes, const json& metadata)
-    : file_(path), attributes_(attributes), metadata_(metadata) {}
+JsonFileDevice::ImageData::ImageData(const std::string& path, const json& attributes, const json& metadata,
+                                     bool writable)
+    : file_(path), attributes_(attributes), metadata_(metadata), writable_(writable) {}
 
 JsonFileDevice::ImageData::~ImageData() = default;
 
@@ -77,6 +80,8 @@ void JsonFileDevice::ImageData::closeFile() noexcept {
 }
 
 bool JsonFileDevice::ImageData::open(OpenMode mode) {
+    if ((mode & Write) && !writable_)
+        throw std::logic_error("JsonFileDevice::ImageData::open: write access denied");
     if (!IoImageDataDevice::open(mode))
         return false;
     // A failed open leaves neither this device nor the file open.

@@ -56,10 +56,10 @@ inline const std::vector<Geometry>& readPathGeometries() {
 
 // Every implementation of the image-data device that the table runs over.
 enum class FrameDevice {
-    Test,   // the in-memory test devices (tests/io): whole plane, strips, tiles, plane reads only
-    Native, // the native frame device (tests/qpx): raw mapped, raw positioned, compressed
-    Tiff,   // the TIFF frame device, of plain and private-tag files (tests/tiff)
-    // The JSON-set frame device (tests/jsonset) joins here, with its differences in differencesOf.
+    Test,    // the in-memory test devices (tests/io): whole plane, strips, tiles, plane reads only
+    Native,  // the native frame device (tests/qpx): raw mapped, raw positioned, compressed
+    Tiff,    // the TIFF frame device, of plain and private-tag files (tests/tiff)
+    JsonSet, // the JSON-set frame devices over one TIFF per frame or per component (tests/jsonset)
 };
 
 // Where a frame device differs from the others on purpose: the one place that says so.
@@ -68,6 +68,9 @@ struct DeviceDifferences {
     std::string rectError;
     // A frame holds a single plane (of interleaved components); the geometries of several are left out.
     bool singlePlane = false;
+    // A frame of several planes is one file per component: planes of one plain component each, or a single
+    // plane of interleaved components; the geometries of other layouts are left out.
+    bool planesAreComponentFiles = false;
 };
 
 inline DeviceDifferences differencesOf(FrameDevice device) {
@@ -79,6 +82,10 @@ inline DeviceDifferences differencesOf(FrameDevice device) {
     case FrameDevice::Tiff:
         // libtiff reads whole strips, tiles or images; the device offers no rectangles of them.
         return {"TifFileDevice::ImageData::readCurrentPlane: not implemented", false};
+    case FrameDevice::JsonSet:
+        // Its frames are TIFF frames, so it has no rectangles either; a frame of several component files
+        // presents one plane per file, each of the plain interpretation its TIFF file gives.
+        return {"JsonFileDevice::ImageData::readCurrentPlane: not implemented", false, true};
     }
     return {};
 }
@@ -86,8 +93,11 @@ inline DeviceDifferences differencesOf(FrameDevice device) {
 // The geometries of readPathGeometries() that the device can hold.
 inline std::vector<Geometry> readPathGeometries(FrameDevice device) {
     std::vector<Geometry> out;
+    const DeviceDifferences differences = differencesOf(device);
     for (const Geometry& g : readPathGeometries())
-        if (g.planes == 1 || !differencesOf(device).singlePlane)
+        if (g.planes == 1 || (!differences.singlePlane && !differences.planesAreComponentFiles) ||
+            (differences.planesAreComponentFiles && g.components == 1 &&
+             g.interpretation == Zan::IoImageDataDevice::Plain))
             out.push_back(g);
     return out;
 }
@@ -343,13 +353,16 @@ inline std::vector<ReadPath> readPaths(const Geometry& g, const std::string& rec
 constexpr size_t kCanary = 64;
 constexpr char kSentinel = static_cast<char>(0xA5);
 
-// Runs every read path on the open device, an implementation of kind, and reports each mismatch as a test
-// failure. A device whose planes are neither in memory, striped nor tiled must leave the destination of the
-// downsampled and scattered reads untouched.
-inline void expectReadPathsMatch(Zan::IoImageDataDevice& device, const FrameModel& model, FrameDevice kind) {
+// Runs every read path (or those that select takes) on the open device, an implementation of kind, and
+// reports each mismatch as a test failure. A device whose planes are neither in memory, striped nor tiled
+// must leave the destination of the downsampled and scattered reads untouched.
+inline void expectReadPathsMatch(Zan::IoImageDataDevice& device, const FrameModel& model, FrameDevice kind,
+                                 const std::function<bool(const ReadPath&)>& select = {}) {
     const bool randomAccess =
         device.memoryMappedPlane() || device.isStriped(nullptr) || device.isTiled(nullptr, nullptr);
     for (const ReadPath& path : readPaths(model.geometry, differencesOf(kind).rectError)) {
+        if (select && !select(path))
+            continue;
         SCOPED_TRACE(path.name);
         // The canary past the end catches writes beyond the buffer in every build.
         std::vector<char> actual(static_cast<size_t>(path.bytes) + kCanary, kSentinel);

@@ -51,14 +51,19 @@ inline nlohmann::json setAttributes(const SetGeometry& g) {
             {"sequenceCount", g.frames}};
 }
 
-// Frame f packed: rows of setLineBytes, every component of a pixel distinct.
+// Component c of pixel (x, y) of frame f: every component of a pixel distinct.
+inline std::uint64_t setSample(const SetGeometry& g, long f, long x, long y, long c) {
+    return static_cast<std::uint64_t>(x * 5 + y * 71 + c * 40 + f * 13 + 1) & ((1u << g.bits) - 1);
+}
+
+// Frame f packed: rows of setLineBytes.
 inline std::vector<char> setFrame(const SetGeometry& g, long f) {
     const long s = setSampleBytes(g), line = setLineBytes(g);
     std::vector<char> pixels(static_cast<std::size_t>(line * g.height));
     for (long y = 0; y < g.height; ++y)
         for (long x = 0; x < g.width; ++x)
             for (long c = 0; c < g.components; ++c) {
-                const std::uint64_t v = (x * 5 + y * 71 + c * 40 + f * 13 + 1) & ((1u << g.bits) - 1);
+                const std::uint64_t v = setSample(g, f, x, y, c);
                 std::memcpy(pixels.data() + y * line + (x * g.components + c) * s, &v,
                             static_cast<size_t>(s));
             }
@@ -70,8 +75,8 @@ inline std::string perFrameName(long f) {
     return "frame" + std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits + ".tif";
 }
 
-// Writes frame f's pattern through the set's frame device.
-inline void writeSetFrame(Zan::JsonFileDevice& set, const SetGeometry& g, long f) {
+// Writes frame f's pattern through the frame device of a set (or of any image file that writes frames).
+inline void writeSetFrame(Zan::IoImageFileDevice& set, const SetGeometry& g, long f) {
     const auto frame = set.imageData(static_cast<unsigned>(f));
     if (!frame->open(Zan::IoImageDataDevice::Write))
         throw std::runtime_error("writeSetFrame: cannot open frame " + std::to_string(f));
@@ -80,14 +85,21 @@ inline void writeSetFrame(Zan::JsonFileDevice& set, const SetGeometry& g, long f
     frame->close();
 }
 
-// Creates the set of an unopened device: attributes, then every frame's pattern; closes it.
-inline void writeSet(Zan::JsonFileDevice& set, const SetGeometry& g, FileLayout layout) {
+// Creates the set of an unopened device: attributes, then every frame's pattern; closes it. Any image file
+// that writes through the interface (a TIFF, a set through the facade) is written the same way; only a set
+// names its frame files.
+// An experiment, when given, replaces the default time loop over all frames.
+inline void writeSet(Zan::IoImageFileDevice& set, const SetGeometry& g,
+                     FileLayout layout = FileLayout::PerComponent,
+                     const nlohmann::json& experiment = nullptr) {
     if (!set.open(Zan::IoDevice::Write, 3, nullptr))
         throw std::runtime_error("writeSet: cannot create the description");
     set.setAttributes(setAttributes(g));
+    if (!experiment.is_null())
+        set.setExperiment(experiment);
     for (long f = 0; f < g.frames; ++f) {
         if (layout == FileLayout::PerFrame)
-            set.setFrameRef(static_cast<unsigned>(f), {perFrameName(f)});
+            dynamic_cast<Zan::JsonFileDevice&>(set).setFrameRef(static_cast<unsigned>(f), {perFrameName(f)});
         writeSetFrame(set, g, f);
     }
     set.close();

@@ -206,8 +206,8 @@ class ZAN_HIDDEN JsonFileDevice::ImageData : public detail::ForwardingImageData 
 public:
     using json = nlohmann::json;
 
-    // Touches no file.
-    ImageData(const std::string& path, const json& attributes, const json& metadata);
+    // Touches no file. A frame of a set that is not open for writing does not open for writing either.
+    ImageData(const std::string& path, const json& attributes, const json& metadata, bool writable = true);
     ~ImageData() override;
 
     // Opens the TIFF file (Write creates or truncates it and sets its attributes and metadata) and its
@@ -228,6 +228,7 @@ private:
     TifFileDevice file_;
     json attributes_;
     json metadata_;
+    bool writable_;
     // Declared after the file: it is destroyed first, ending its use of the file.
     std::unique_ptr<IoImageDataDevice> inner_;
 };
