@@ -440,8 +440,9 @@ TEST_P(ImageFileConformance, OpenModesAndTheirRefusals) {
             continue;
         d->close();
         // Opening without truncation and closing loses nothing.
-        if (!(mode & Zan::IoDevice::Write))
+        if (!(mode & Zan::IoDevice::Write)) {
             EXPECT_EQ(snapshot(), written);
+        }
     }
     // An open device.
     auto d = writeAndOpen();
@@ -640,8 +641,9 @@ TEST_P(ImageFileConformance, SettersWriteOrRefuse) {
     d->close();
     for (const Zan::IoDevice::OpenMode mode : {Zan::IoDevice::NotOpen, Zan::IoDevice::Read}) {
         SCOPED_TRACE("mode " + std::to_string(mode));
-        if (mode != Zan::IoDevice::NotOpen)
+        if (mode != Zan::IoDevice::NotOpen) {
             ASSERT_TRUE(d->open(mode, 3, nullptr));
+        }
         for (const auto& [setter, doc] : documents)
             EXPECT_THROW(set(*d, setter, doc), std::logic_error) << setter;
     }
