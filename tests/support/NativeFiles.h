@@ -51,7 +51,7 @@ inline std::uint64_t nativeSample(const NativeGeometry& g, long f, long x, long 
         return bits;
     }
     const std::uint64_t v = x * 3 + y * 257 + c * 19 + f * 101 + 1;
-    return v & ((std::uint64_t(1) << g.bitsUsed) - 1);
+    return g.bitsUsed >= 64 ? v : v & ((std::uint64_t(1) << g.bitsUsed) - 1);
 }
 
 // Frame f in the plane layout: rows of nativeLineBytes, padding zero.
