@@ -44,7 +44,7 @@ inline std::uint64_t sampleMask(unsigned bits) {
     return bits >= 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << bits) - 1;
 }
 
-// The stored value of a sample: the spec's own pattern, or one that spreads over the whole depth. 16-bit
+// The stored value of a sample: the fixture's own pattern, or one that spreads over the whole depth. 16-bit
 // float patterns stay finite (exponent below 31).
 inline std::uint64_t storedSample(const TiffSpec& spec, unsigned s, std::uint32_t x, std::uint32_t y) {
     if (spec.sample)
