@@ -1,5 +1,5 @@
-// Opens arbitrary bytes as a native image file from memory, asks for every document and reads the first
-// frames every way there is: raw and compressed, mapped and by positioned reads, whole, by rectangle and
+// Opens arbitrary bytes as a native image file from memory, asks for every document and reads every frame
+// whose chunk the file holds, every way there is: raw and compressed, mapped and by positioned reads, whole, by rectangle and
 // by strip; then sums and sets the first frame, whole and by rectangle, on a writable copy. Only a false
 // open, the library's documented exceptions and the JSON library's errors may come
 // out; a crash, a hang, any other exception or an allocation beyond what the file allows is a finding.
@@ -10,6 +10,7 @@
 
 #include <legacy/VkDiagnostics.h>
 #include <metadata/JsonBridge.h>
+#include <qpx/QpxChunkedDevice.h>
 #include <qpx/QpxFileDevice.h>
 #include <qpx/QpxImageData.h>
 
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace {
@@ -35,10 +37,11 @@ void readFrame(Zan::QpxFileDevice& file, unsigned seq) {
                 return;
             // The frame opened, so its plane lies in the chunk (raw) or was inflated from it.
             const long line = frame->packedLineSize(4);
-            // At least one byte: a frame of zero-byte pixels still gets a real destination.
-            std::vector<char> plane(static_cast<std::size_t>(std::max(line * frame->height(), 1L)));
-            frame->packedImage(plane.data(), line);
             const long w = frame->width(), h = frame->height();
+            // At least one byte: a frame of zero-byte pixels still gets a real destination. The rectangle
+            // read below lays out its 9 rows from its own top row, which may lie above the frame.
+            std::vector<char> plane(static_cast<std::size_t>(std::max(line * std::max(h, 9L), 1L)));
+            frame->packedImage(plane.data(), line);
             frame->packedImageRect(plane.data(), line, {w / 3, h / 3, w / 2, h / 2});
             frame->readCurrentPlaneRect(plane.data(), line, {-1, h - 2, w + 5, 9});
             frame->setCurrentStrip(h - 1);
@@ -112,8 +115,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzzGuarded([&] { file.frameMetadata(0, ""); });
         fuzzGuarded([&] { file.frameMetadata(frames - 1, "/channels/0/time"); });
     }
-    for (unsigned seq = 0; seq < std::min(frames, 3u); ++seq)
-        readFrame(file, seq);
+    // Every frame the file holds a chunk for: a frame without one only makes a read-only open return false.
+    const std::string prefix = "ImageDataSeq|";
+    std::vector<std::string> names;
+    fuzzGuarded([&] { names = file.chunkedDevice().chunkNames(); });
+    for (const std::string& name : names) {
+        if (name.size() < prefix.size() + 2 || name.compare(0, prefix.size(), prefix) != 0 || name.back() != '!')
+            continue;
+        const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 1);
+        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const unsigned long seq = std::stoul(digits);
+        if (seq < frames)
+            readFrame(file, static_cast<unsigned>(seq));
+    }
     writeFrame(data, size);
     return 0;
 }

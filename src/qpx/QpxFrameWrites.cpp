@@ -123,6 +123,10 @@ bool Impl::writeFrame(const ByteVector& data, std::uint32_t seq, const Rectangle
         frame->writeCurrentPlaneRect(data.data(), row, area);
         return closeStored(*frame);
     }
+    // A rectangle without rows adds nothing; its rows may still be wider than any buffer (a frame of no
+    // rows holds no bytes that would bound its width).
+    if (area.height < 1)
+        return closeStored(*frame);
     // The sum goes band by band through a buffer that stays in the cache: a frame-sized buffer would cost a
     // page fault per 4 KiB and a trip through memory for every byte. A raw frame whose rows have no padding
     // and are not much wider than the rectangle is read and written in whole rows: one positioned transfer a

@@ -394,17 +394,19 @@ TEST(QpxFrameWriteSizes, Refusals) {
     EXPECT_TRUE(sameBytes(storedFrame(closedBytes(file), 0), text(ZanTest::nativePlane(g, 0))));
 }
 
-// A frame without rows has nothing to set or sum, whatever its rows' padding.
+// A frame without rows has nothing to set or sum, whatever its rows' padding or width: rows of a terabyte
+// each are never allocated.
 TEST(QpxFrameWriteSizes, FramesWithoutRows) {
-    for (const bool lossless : {false, true}) {
-        SCOPED_TRACE(lossless);
-        auto file = updatable({"gray8", 3, 0, 8, 8, 1, lossless}, 1);
-        EXPECT_TRUE(file->setImageData({}, 0));
-        EXPECT_TRUE(file->addImageData({}, 0));
-        EXPECT_TRUE(file->addImageData({}, 1));
-        EXPECT_TRUE(file->addImageDataRect({}, 0, {0, 0, 3, 0}));
-        EXPECT_FALSE(file->addImageData(ByteVector(4, 1), 0));
-    }
+    for (const long width : {3L, 1L << 40})
+        for (const bool lossless : {false, true}) {
+            SCOPED_TRACE(std::to_string(width) + (lossless ? " lossless" : " raw"));
+            auto file = updatable({"gray8", width, 0, 8, 8, 1, lossless}, 1);
+            EXPECT_TRUE(file->setImageData({}, 0));
+            EXPECT_TRUE(file->addImageData({}, 0));
+            EXPECT_TRUE(file->addImageData({}, 1));
+            EXPECT_TRUE(file->addImageDataRect({}, 0, {0, 0, width, 0}));
+            EXPECT_FALSE(file->addImageData(ByteVector(4, 1), 0));
+        }
 }
 
 // A growable buffer whose writes can be made to fail, as on a full disk.
