@@ -67,10 +67,18 @@ int CVkByteArray::SetData(const void* data, unsigned long n, EVkByteArrayModeOp 
                           EVkByteArrayModeAlloc alloc) {
     const unsigned long start = op == eOpAppend ? m_Size : 0;
     unsigned long room = m_Allocated - start;
+    // The source may be this array's own bytes (a part of it written again, or appended to itself):
+    // its position is kept as an offset, because growing moves the block.
+    const auto source = reinterpret_cast<std::uintptr_t>(data);
+    const auto base = reinterpret_cast<std::uintptr_t>(m_pData);
+    const bool own = data && m_pData && source >= base && source - base < m_Allocated;
+    const unsigned long ownOffset = own ? static_cast<unsigned long>(source - base) : 0;
+    if (own && n > m_Allocated - ownOffset)
+        return kBadArgument; // the source runs past this array's block
     if (room >= n) {
         if (!data || n == 0)
             return kOk;
-        std::memcpy(m_pData + start, data, n);
+        std::memmove(m_pData + start, data, n);
         m_Size = start + n;
         return kOk;
     }
@@ -96,15 +104,17 @@ int CVkByteArray::SetData(const void* data, unsigned long n, EVkByteArrayModeOp 
 
     if (!data)
         return grown || alloc == eAllocNever ? kOk : kAllocFailed;
+    if (own)
+        data = m_pData + ownOffset;
     room = m_Allocated - start;
     if (room >= n) {
-        std::memcpy(m_pData + start, data, n);
+        std::memmove(m_pData + start, data, n);
         m_Size = start + n;
         return kOk;
     }
     if (room == 0)
         return kNothingCopied;
-    std::memcpy(m_pData + start, data, room);
+    std::memmove(m_pData + start, data, room);
     m_Size = m_Allocated;
     return kPartlyCopied;
 }

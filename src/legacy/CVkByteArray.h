@@ -36,8 +36,10 @@ public:
     virtual CVkByteArray& operator=(const CVkByteArray& other);
     virtual bool operator==(const CVkByteArray& other) const;
     virtual bool operator!=(const CVkByteArray& other) const;
-    // Writes n bytes at the start or after the content; a null data pointer only reserves room.
-    // Returns 0, -3 (growth failed while only reserving), -8 (only part fitted) or -9 (nothing fitted).
+    // Writes n bytes at the start or after the content; a null data pointer only reserves room. The
+    // bytes may come from this array's own block. Returns 0, -3 (growth failed while only reserving),
+    // -4 (a source inside this array's block runs past its end), -8 (only part fitted) or -9 (nothing
+    // fitted).
     virtual int SetData(const void* data, unsigned long n, EVkByteArrayModeOp op,
                         EVkByteArrayModeAlloc alloc);
     virtual bool FreeData();

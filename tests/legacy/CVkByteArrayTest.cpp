@@ -99,6 +99,26 @@ TEST(CVkByteArray, OverflowingRequestsFailWithoutTouchingTheArray) {
     EXPECT_EQ(full.GetData(), nullptr);
 }
 
+TEST(CVkByteArray, OwnBytesAsSource) {
+    // Appending an array to itself grows the block, which moves it: the bytes must be taken from
+    // the new block, not from the freed one.
+    CVkByteArray a;
+    a.SetData("abcd", 4, kStart, kExact);
+    EXPECT_EQ(a.SetData(a.GetData(), 4, kAppend, kExact), 0);
+    EXPECT_EQ(content(a), "abcdabcd");
+    CVkByteArray steps(2);
+    steps.SetData("xyz", 3, kStart, kExact);
+    EXPECT_EQ(steps.SetData(steps.GetData() + 1, 2, kAppend, kSteps), 0);
+    EXPECT_EQ(content(steps), "xyzyz");
+    // Overlapping parts of the same block, without growth.
+    EXPECT_EQ(a.SetData(a.GetData() + 2, 6, kStart, kExact), 0);
+    EXPECT_EQ(content(a), "cdabcd");
+    // A source inside the block that runs past its end is refused before anything changes.
+    EXPECT_EQ(a.SetData(a.GetData() + 4, 5, kAppend, kExact), -4);
+    EXPECT_EQ(content(a), "cdabcd");
+    EXPECT_EQ(a.GetAllocated(), 8u);
+}
+
 TEST(CVkByteArray, OffsetsSizesAndDeclaredFill) {
     CVkByteArray a;
     a.SetData(nullptr, 32, kStart, kExact);
