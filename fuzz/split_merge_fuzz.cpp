@@ -3,8 +3,9 @@
 // 1 x 2 x 2 pieces, overlap or padding, samples kept or converted to floats); the rest is the file. Only
 // a false result, the library's documented exceptions, the JSON library's and the file system's errors may
 // come out; a crash, a hang, any other exception or an allocation beyond what the file allows is a finding.
-// Inputs whose loops describe more than 4,096 frames are skipped: the frame table is the one size that the
-// loop counts decide rather than the bytes.
+// Inputs whose loops describe more than 4,096 frames, or whose frames hold more than 64 MiB, are skipped:
+// the frame table and the merged planes are the sizes that the metadata decide rather than the bytes (the
+// merge zero-fills every merged frame at the size the tiles declare before it reads any tile frame).
 
 #include <qpx/QpxFileConversions.h>
 #include <qpx/QpxFileDevice.h>
@@ -29,14 +30,33 @@ using Grid = Zan::Vector3d<long>;
 
 using ZanTest::fuzzGuarded;
 
-// Whether the bytes open and their loops describe at most 4,096 frames.
-bool fewFrames(const std::uint8_t* data, std::size_t size) {
-    bool few = false;
+constexpr std::uint64_t maxPlaneBytes = 64u << 20;
+
+// Whether a frame of the file, as a tile or a merged frame, holds at most maxPlaneBytes: samples counted as
+// at least 4 bytes (the float conversion) and a few pixels more each way (the padding of a grid).
+bool smallPlanes(Zan::QpxFileDevice& file) {
+    if (file.sequenceCount() == 0)
+        return true;
+    const auto frame = file.imageData(0);
+    if (!frame)
+        return true;
+    std::uint64_t bytes = 1;
+    for (const long factor : {std::max(frame->bytesPerComponent(), 4L), frame->channels(), frame->width() + 4,
+                              frame->height() + 4})
+        if (factor < 0 || __builtin_mul_overflow(bytes, static_cast<std::uint64_t>(factor), &bytes))
+            return false;
+    return bytes <= maxPlaneBytes;
+}
+
+// Whether the bytes open, their loops describe at most 4,096 frames and their frames are small.
+bool affordable(const std::uint8_t* data, std::size_t size) {
+    bool small = false;
     fuzzGuarded([&] {
         Zan::QpxFileDevice file(size, data);
-        few = file.open(Zan::IoDevice::Read, 3, nullptr) && ZanTest::smallFrameTable(file.rawMetadata(), 4096);
+        small = file.open(Zan::IoDevice::Read, 3, nullptr) &&
+                ZanTest::smallFrameTable(file.rawMetadata(), 4096) && smallPlanes(file);
     });
-    return few;
+    return small;
 }
 
 const ZanTest::TempDir& scratch() {
@@ -52,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t choice = data[0];
     ++data;
     --size;
-    if (!fewFrames(data, size))
+    if (!affordable(data, size))
         return 0;
     const ZanTest::TempDir& dir = scratch();
     const std::string source = dir.file("source.qpx");
