@@ -4,12 +4,12 @@
 // allocates what the input holds, so no limit of its own is needed here.
 
 #include <support/ChunkedWalk.h>
+#include <support/FuzzRequire.h>
 
 #include <io/IoMemoryBuffer.h>
 #include <qpx/QpxChunkedDevice.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -32,10 +32,7 @@ std::map<std::string, long> positions(Chunked& device) {
     return result;
 }
 
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using ZanTest::fuzzRequire;
 
 } // namespace
 
@@ -49,16 +46,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Append a chunk, store the map on close, and find everything again.
     auto writer = over(data, size);
-    require(writer->open(Zan::IoDevice::Read | Zan::IoDevice::Update, 3, &err));
+    fuzzRequire(writer->open(Zan::IoDevice::Read | Zan::IoDevice::Update, 3, &err));
     const std::string name = "CustomData|fuzz!", payload = "appended";
     writer->storeChunk(name, payload.data(), payload.size());
     const auto expected = positions(*writer);
     writer->close();
     const auto* buffer = static_cast<const Zan::IoMemoryBuffer*>(writer->device());
     auto reopened = over(buffer->data(), static_cast<std::size_t>(buffer->size()));
-    require(reopened->open(Zan::IoDevice::Read, 1, &err));
-    require(positions(*reopened) == expected);
+    fuzzRequire(reopened->open(Zan::IoDevice::Read, 1, &err));
+    fuzzRequire(positions(*reopened) == expected);
     const auto loaded = reopened->loadChunk(name);
-    require(std::string(loaded.begin(), loaded.end()) == payload);
+    fuzzRequire(std::string(loaded.begin(), loaded.end()) == payload);
     return 0;
 }

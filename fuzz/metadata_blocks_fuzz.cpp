@@ -4,6 +4,7 @@
 // same document, apart from what has no form in the blocks (members without a value, empty levels and
 // byte arrays keep only their names).
 
+#include <support/FuzzRequire.h>
 #include <support/MetadataBlocksFuzzInput.h>
 
 #include <metadata/JsonBridge.h>
@@ -13,7 +14,6 @@
 #include <legacy/CVkLiteVariantR.h>
 #include <legacy/VkDiagnostics.h>
 
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -22,12 +22,8 @@ namespace {
 using Zan::JsonMetadata::json;
 using ZanLegacy::CVkLiteVariantR;
 
-const std::string kCannotParse = "Cannot parse image attributes";
-
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using ZanTest::kCannotParseAttributes;
+using ZanTest::fuzzRequire;
 
 bool startsWith(const char* text, const char* prefix) {
     return std::string(text).rfind(prefix, 0) == 0;
@@ -93,12 +89,12 @@ void derive(const json& raw) {
     try {
         Zan::JsonMetadata::attributes(raw);
     } catch (const json::exception& e) {
-        require(e.id == 302 || e.id == 306 || e.id == 403);
+        fuzzRequire(e.id == 302 || e.id == 306 || e.id == 403);
     }
     try {
         Zan::JsonMetadata::textInfo(raw);
     } catch (const json::type_error& e) {
-        require(e.id == 302);
+        fuzzRequire(e.id == 302);
     }
 }
 
@@ -118,10 +114,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         raw = in.xml ? Zan::JsonMetadata::readRawMetadataFromVariants(b[0], b[1], b[2], b[3])
                      : Zan::JsonMetadata::readRawMetadataFromLiteVariants(b[0], b[1], b[2], b[3]);
     } catch (const std::runtime_error& e) {
-        require(e.what() == kCannotParse);
+        fuzzRequire(e.what() == kCannotParseAttributes);
         return 0;
     }
-    require(raw.is_object() && raw.contains("Attributes_dic"));
+    fuzzRequire(raw.is_object() && raw.contains("Attributes_dic"));
     derive(raw);
 
     CVkLiteVariantR out[4];
@@ -129,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Zan::JsonMetadata::writeRawMetadataToLiteVariants(raw, out[0], out[1], out[2], out[3]);
     } catch (const std::runtime_error& e) {
         // Only trees from XML nest deeper than binary variants may.
-        require(in.xml && startsWith(e.what(), "makeCVkLiteVariantWFromJson: "));
+        fuzzRequire(in.xml && startsWith(e.what(), "makeCVkLiteVariantWFromJson: "));
         return 0;
     }
     json back;
@@ -138,19 +134,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         back = Zan::JsonMetadata::readRawMetadataFromLiteVariants(bytesOf(out[0]), bytesOf(out[1]),
                                                                   bytesOf(out[2]), bytesOf(out[3]));
     } catch (const std::runtime_error& e) {
-        require(e.what() == kCannotParse);
+        fuzzRequire(e.what() == kCannotParseAttributes);
         refused = true;
     }
     if (!namesFit(raw))
         return 0;
     const json expected = afterWriteDocument(raw);
     if (!expected.contains("Attributes_dic")) {
-        require(refused);
+        fuzzRequire(refused);
         return 0;
     }
-    require(!refused);
+    fuzzRequire(!refused);
     // Printed, so that a NaN compares equal to itself.
-    require(back.dump() == expected.dump());
+    fuzzRequire(back.dump() == expected.dump());
     derive(back);
     return 0;
 }

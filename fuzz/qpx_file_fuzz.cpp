@@ -17,6 +17,7 @@
 #include <support/FuzzNative.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -120,14 +121,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> names;
     fuzzGuarded([&] { names = file.chunkedDevice().chunkNames(); });
     for (const std::string& name : names) {
-        if (name.size() < prefix.size() + 2 || name.compare(0, prefix.size(), prefix) != 0 || name.back() != '!')
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0 || name.back() != '!')
             continue;
-        const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 1);
-        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        const unsigned long seq = std::stoul(digits);
-        if (seq < frames)
-            readFrame(file, static_cast<unsigned>(seq));
+        const char* const end = name.data() + name.size() - 1;
+        unsigned seq = 0;
+        const auto [stop, error] = std::from_chars(name.data() + prefix.size(), end, seq);
+        if (error == std::errc() && stop == end && seq < frames)
+            readFrame(file, seq);
     }
     writeFrame(data, size);
     return 0;

@@ -6,6 +6,7 @@
 // JSON library's own errors. Blocks that were written must read back, refused at most for an attributes
 // part that holds nothing; records must read back as they were written.
 
+#include <support/FuzzRequire.h>
 #include <support/FuzzJsonInput.h>
 
 #include <imagefile/IoImageFile.h>
@@ -15,7 +16,6 @@
 #include <legacy/CVkVariant.h>
 #include <legacy/VkDiagnostics.h>
 
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,12 +26,8 @@ using Zan::IoImageFile;
 using Zan::JsonMetadata::json;
 using ZanLegacy::CVkLiteVariantR;
 
-const std::string kCannotParse = "Cannot parse image attributes";
-
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using ZanTest::kCannotParseAttributes;
+using ZanTest::fuzzRequire;
 
 // Null, or a container without members: what a composed document never holds as a part.
 bool isEmpty(const json& part) {
@@ -50,7 +46,7 @@ void roundTrip(const json& doc) {
     const json written = first;
     Record again;
     nlohmann::adl_serializer<Record>::from_json(written, again);
-    require(json(again) == written);
+    fuzzRequire(json(again) == written);
 }
 
 // Runs f; the JSON library's errors and "Cannot parse image attributes" are the documented failures.
@@ -60,7 +56,7 @@ void documented(F&& f) {
         f();
     } catch (const json::exception&) {
     } catch (const std::runtime_error& e) {
-        require(e.what() == kCannotParse);
+        fuzzRequire(e.what() == kCannotParseAttributes);
     }
 }
 
@@ -68,12 +64,12 @@ void documented(F&& f) {
 void derive(const json& raw) {
     documented([&] {
         const json attributes = Zan::JsonMetadata::attributes(raw);
-        require(attributes.is_object());
+        fuzzRequire(attributes.is_object());
         roundTrip<IoImageFile::Attributes>(attributes);
     });
     documented([&] {
         const json text = Zan::JsonMetadata::textInfo(raw);
-        require(text.is_null() || (text.is_object() && !text.empty()));
+        fuzzRequire(text.is_null() || (text.is_object() && !text.empty()));
         roundTrip<IoImageFile::TextInfo>(text);
     });
     documented([&] { Zan::JsonMetadata::isCompressionLossLess(raw); });
@@ -92,12 +88,12 @@ void compose(const json& doc) {
         raw = part.is_null() ? Zan::JsonMetadata::composeRawMetadata(doc, doc, doc, doc)
                              : Zan::JsonMetadata::composeRawMetadata(part[0], part[1], part[2], part[3]);
     } catch (const std::runtime_error& e) {
-        require(e.what() == kCannotParse);
+        fuzzRequire(e.what() == kCannotParseAttributes);
         return;
     }
-    require(raw.is_object() && raw.contains("Attributes_dic"));
+    fuzzRequire(raw.is_object() && raw.contains("Attributes_dic"));
     for (const auto& [key, value] : raw.items())
-        require(!isEmpty(value));
+        fuzzRequire(!isEmpty(value));
 }
 
 void writeTree(const json& doc) {
@@ -107,7 +103,7 @@ void writeTree(const json& doc) {
         Zan::JsonMetadata::makeCVkVariantFromJson(tree, doc);
         json back;
         Zan::JsonMetadata::makeJsonFromCVkVariant(back, tree);
-        require(back.is_object() && back.size() == 1);
+        fuzzRequire(back.is_object() && back.size() == 1);
     });
 }
 
@@ -125,12 +121,12 @@ void writeBlocks(const json& raw) {
         back = Zan::JsonMetadata::readRawMetadataFromLiteVariants(bytesOf(out[0]), bytesOf(out[1]),
                                                                   bytesOf(out[2]), bytesOf(out[3]));
     } catch (const std::runtime_error& e) {
-        require(e.what() == kCannotParse);
+        fuzzRequire(e.what() == kCannotParseAttributes);
         return;
     }
     // Every part that came back was in the document.
     for (const auto& [key, part] : back.items())
-        require(raw.contains(key));
+        fuzzRequire(raw.contains(key));
     derive(back);
 }
 

@@ -1,10 +1,12 @@
 // Feeds arbitrary bytes to the strict text conversions, as UTF-8 and as UTF-16 units. Text that one of them
 // accepts must come back unchanged through the others; text that it refuses must be refused with
 // std::range_error and nothing else.
+
+#include <support/FuzzRequire.h>
+
 #include <io/StringConversions.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -12,18 +14,14 @@
 namespace {
 
 using namespace Zan::StringConversions;
-
-void require(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using ZanTest::fuzzRequire;
 
 // Every wide text that a decoder returned holds scalar values only, so it converts both ways.
 void requireRoundTrips(const std::wstring& wide) {
     const std::string utf8 = wstring_to_utf8(wide);
-    require(utf8_to_wstring(utf8) == wide);
+    fuzzRequire(utf8_to_wstring(utf8) == wide);
     const std::u16string utf16 = wstring_to_utf16(wide);
-    require(utf16_to_wstring(utf16) == wide);
+    fuzzRequire(utf16_to_wstring(utf16) == wide);
 }
 
 } // namespace
@@ -34,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     try {
         const std::wstring wide = utf8_to_wstring(bytes);
-        require(wstring_to_utf8(wide) == bytes);
+        fuzzRequire(wstring_to_utf8(wide) == bytes);
         requireRoundTrips(wide);
     } catch (const std::range_error&) {
     }
@@ -44,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memcpy(units.data(), data, units.size() * sizeof(char16_t));
     try {
         const std::wstring wide = utf16_to_wstring(units);
-        require(wstring_to_utf16(wide) == units);
+        fuzzRequire(wstring_to_utf16(wide) == units);
         requireRoundTrips(wide);
     } catch (const std::range_error&) {
     }
@@ -55,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memcpy(raw.data(), data, raw.size() * sizeof(wchar_t));
     try {
         const std::string utf8 = wstring_to_utf8(raw);
-        require(utf8_to_wstring(utf8) == raw);
-        require(utf16_to_wstring(wstring_to_utf16(raw)) == raw);
+        fuzzRequire(utf8_to_wstring(utf8) == raw);
+        fuzzRequire(utf16_to_wstring(wstring_to_utf16(raw)) == raw);
     } catch (const std::range_error&) {
         bool refusedToo = false;
         try {
@@ -64,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } catch (const std::range_error&) {
             refusedToo = true;
         }
-        require(refusedToo);
+        fuzzRequire(refusedToo);
     }
     return 0;
 }

@@ -105,9 +105,6 @@ struct Kind<CVkByteArray> {
         L"Error: CVkVariantCVkByteAray::GetValueCopy, incompatible types!";
 };
 
-template <class T>
-constexpr bool kScanned = std::is_integral_v<T> && !std::is_same_v<T, bool>;
-
 const wchar_t* textOf(const wchar_t* text) {
     return text ? text : L"";
 }

@@ -1,4 +1,5 @@
 #include <metadata/JsonBridge.h>
+#include <metadata/detail/CheckedReads.h>
 
 #include <stdexcept>
 
@@ -22,7 +23,7 @@ std::int32_t int32Of(const json& document, const char* key) {
 
 json attributes(const json& raw) {
     if (!raw.is_object() || !raw.contains("Attributes_dic"))
-        throw std::runtime_error("Cannot parse image attributes");
+        detail::throwCannotParseAttributes();
     const json a = raw["Attributes_dic"];
 
     json result;

@@ -1,4 +1,5 @@
 #include <metadata/JsonBridge.h>
+#include <metadata/detail/CheckedReads.h>
 #include <metadata/detail/ChannelJsonReads.h>
 #include <metadata/detail/ChannelModality.h>
 
@@ -167,7 +168,7 @@ json planeChannel(std::int32_t n, const json& planes, const json& samples, const
 json attributesChannel(const json& raw, const json& global) {
     const json* attributes = member(raw, "Attributes_dic");
     if (!attributes)
-        throw std::runtime_error("Cannot parse image attributes");
+        detail::throwCannotParseAttributes();
     const std::int32_t comp = detail::readInt32(*attributes, key("uiComp_u32"), 0);
     if (comp < 1)
         throw std::runtime_error("Wrong component count");

@@ -8,6 +8,10 @@ namespace Zan {
 namespace JsonMetadata {
 namespace detail {
 
+void throwCannotParseAttributes() {
+    throw std::runtime_error("Cannot parse image attributes");
+}
+
 void requireNumber(const json& value) {
     if (!value.is_number())
         throw json::type_error::create(302, std::string("type must be number, but is ") + value.type_name(),

@@ -410,7 +410,7 @@ json experiment(const json& raw, const json& attributes, FrameTable& frameTable,
         return nullptr;
     }
     if (!raw.contains("Attributes_dic"))
-        throw std::runtime_error("Cannot parse image attributes");
+        detail::throwCannotParseAttributes();
     json loops;
     loadExperimentLoop(0, loops, raw.at("Experiment_dic"));
     buildFrameTable(loops, attributes, frameTable, maxFrames);

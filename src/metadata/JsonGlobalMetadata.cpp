@@ -103,7 +103,7 @@ void fillTimeAndPosition(json& time, json& position, const json& m, double defau
 
 json globalMetadata(const json& raw, const json& experiment, const json& textInfo, double defaultJulianDay) {
     if (!raw.is_object() || !raw.contains("Attributes_dic"))
-        throw std::runtime_error("Cannot parse image attributes");
+        detail::throwCannotParseAttributes();
     const json& a = raw.at("Attributes_dic");
 
     json contents, loops, microscope, position, time, volume;

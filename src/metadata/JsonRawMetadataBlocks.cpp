@@ -2,6 +2,7 @@
 // document written back as four binary variant blocks.
 
 #include <metadata/JsonBridge.h>
+#include <metadata/detail/CheckedReads.h>
 
 #include <legacy/CVkAlloc.h>
 #include <legacy/CVkLiteVariantR.h>
@@ -21,8 +22,6 @@ namespace {
 
 using ZanLegacy::CVkLiteVariantR;
 using ZanLegacy::CVkVariant;
-
-const char* const kCannotParseAttributes = "Cannot parse image attributes";
 
 // Null, or an object or array without members.
 bool isEmpty(const json& part) {
@@ -92,7 +91,7 @@ json composeRawMetadata(const json& attributes, const json& experiment, const js
     json raw;
     raw["Attributes_dic"] = unwrapped(attributes);
     if (raw["Attributes_dic"].is_null())
-        throw std::runtime_error(kCannotParseAttributes);
+        detail::throwCannotParseAttributes();
     const std::array<std::pair<const char*, const json*>, 3> parts{
         {{"Experiment_dic", &experiment}, {"Metadata_dic", &metadata}, {"TextInfo_dic", &textInfo}}};
     for (const auto& [key, part] : parts) {

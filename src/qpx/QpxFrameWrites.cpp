@@ -139,7 +139,7 @@ bool Impl::writeFrame(const ByteVector& data, std::uint32_t seq, const Rectangle
                            frameRow - row <= wholeRowGapBytes;
     const long step = wholeRows ? frameRow : row;
     const long skip = wholeRows ? rowBytesOf(*frame, area.x, false) : 0;
-    const long bandRows = std::clamp(sumBandBytes / std::max(step, 1L), 1L, std::max(area.height, 1L));
+    const long bandRows = std::clamp(sumBandBytes / std::max(step, 1L), 1L, area.height);
     ByteVector sum(static_cast<std::size_t>(detail::checkedProduct(step, bandRows, "QpxFileDevice")));
     if (step != rowBytesOf(*frame, wholeRows ? frame->width() : area.width, false))
         std::fill(sum.begin(), sum.end(), char{0});

@@ -14,6 +14,9 @@ namespace Zan {
 namespace JsonMetadata {
 namespace detail {
 
+// The bridge's one error of its own: std::runtime_error "Cannot parse image attributes".
+[[noreturn]] void throwCannotParseAttributes();
+
 // Raises the library's type error 302 "type must be number, but is ..." unless value is a JSON number.
 void requireNumber(const json& value);
 
