@@ -61,8 +61,8 @@ void JsonFileDevice::Impl::resetCaches() {
     metadata_ = {};
     experiment_ = {};
     textInfo_ = {};
-    loopIndexesLoaded_ = false;
-    loopIndexes_.clear();
+    framesLoaded_ = false;
+    frames_ = JsonMetadata::FrameCoordinates();
 }
 
 bool JsonFileDevice::Impl::open(IoDevice::OpenMode mode) {
@@ -206,7 +206,7 @@ const json& JsonFileDevice::Impl::cachedExperiment() {
     json experiment;
     if (stored != document.end() && stored->is_array() && !stored->empty()) {
         experiment = *stored;
-        fixMissingExperiment(experiment, maxFrames);
+        fixMissingExperiment(experiment, maxFrames, storedFrameEntries());
     } else {
         experiment = defaultExperiment(cachedAttributes(), maxFrames);
     }
@@ -242,16 +242,18 @@ const json& JsonFileDevice::Impl::cachedTextInfo() {
     return textInfo_.value;
 }
 
-const JsonFileDevice::Impl::LoopIndexTable& JsonFileDevice::Impl::cachedLoopIndexes() {
-    if (loopIndexesLoaded_)
-        return loopIndexes_;
+const JsonMetadata::FrameCoordinates& JsonFileDevice::Impl::cachedFrames() {
+    if (framesLoaded_)
+        return frames_;
     const json& attributes = cachedAttributes();
     const json& experiment = cachedExperiment();
     const IoImageFile::Attributes a = countedAttributes(attributes, maxFrames);
     const auto loops = experiment.get<std::vector<IoImageFile::ExperimentLoop>>();
 
     // Counts come from the description: each must be positive and their product is checked as it grows,
-    // so negative counts that multiply to the sequence count, or a product that wraps, start no walk.
+    // so negative counts that multiply to the sequence count, or a product that wraps, are refused.
+    std::vector<std::uint32_t> counts;
+    counts.reserve(loops.size());
     std::uint64_t product = 1;
     bool fits = true, empty = false;
     for (const IoImageFile::ExperimentLoop& loop : loops) {
@@ -262,22 +264,24 @@ const JsonFileDevice::Impl::LoopIndexTable& JsonFileDevice::Impl::cachedLoopInde
             empty = true;
         else
             product *= static_cast<std::uint64_t>(loop.count);
+        counts.push_back(static_cast<std::uint32_t>(std::max(loop.count, 0)));
     }
     if (empty)
         product = 0;
     if (!fits || product != static_cast<std::uint64_t>(a.sequenceCount))
         throw std::runtime_error("JsonFileDevice: LoopIndex count differs from SequenceCount");
 
-    LoopIndexTable table;
-    // A set of no frames has no coordinates to walk.
-    if (product > 0) {
-        JsonMetadata::buildFrameTable(experiment, attributes, table, maxFrames);
-        if (table.size() != product)
-            throw std::runtime_error("JsonFileDevice: LoopIndex count differs from SequenceCount");
-    }
-    loopIndexes_ = std::move(table);
-    loopIndexesLoaded_ = true;
-    return loopIndexes_;
+    // A set whose loops give no frame still has each frame entry it stores reachable.
+    frames_ = product > 0 ? JsonMetadata::FrameCoordinates::ofCounts(counts, maxFrames)
+                          : JsonMetadata::FrameCoordinates(storedFrameEntries());
+    framesLoaded_ = true;
+    return frames_;
+}
+
+std::uint64_t JsonFileDevice::Impl::storedFrameEntries() {
+    const json& document = cachedJson();
+    const auto frames = document.is_object() ? document.find("frames") : document.end();
+    return frames != document.end() && frames->is_array() ? frames->size() : 0;
 }
 
 std::uint64_t JsonFileDevice::Impl::frameEntryLimit() {
@@ -319,32 +323,33 @@ std::string JsonFileDevice::Impl::absoluteFramePath(const std::string& path) con
 
 unsigned JsonFileDevice::Impl::sequenceCount() {
     checkReadAccess();
-    return static_cast<unsigned>(cachedLoopIndexes().size());
+    return static_cast<unsigned>(cachedFrames().frameCount());
 }
 
 bool JsonFileDevice::Impl::sequenceIndex(const std::vector<unsigned>& coordinates, unsigned* seqIndex) {
     checkReadAccess();
-    const LoopIndexTable& table = cachedLoopIndexes();
-    const auto it = std::lower_bound(table.begin(), table.end(), coordinates);
-    if (it == table.end() || *it != coordinates)
+    std::uint64_t frame = 0;
+    if (!cachedFrames().frameOf(coordinates, &frame))
         return false;
     if (seqIndex)
-        *seqIndex = static_cast<unsigned>(it - table.begin());
+        *seqIndex = static_cast<unsigned>(frame);
     return true;
 }
 
 std::vector<unsigned> JsonFileDevice::Impl::loopIndexes(unsigned seqIndex) {
     checkReadAccess();
-    const LoopIndexTable& table = cachedLoopIndexes();
-    if (seqIndex >= table.size())
+    const JsonMetadata::FrameCoordinates& frames = cachedFrames();
+    if (seqIndex >= frames.frameCount())
         throw std::out_of_range("JsonFileDevice::loopIndexes: frame " + std::to_string(seqIndex) +
-                                " of a set of " + std::to_string(table.size()) + " frames");
-    return table[seqIndex];
+                                " of a set of " + std::to_string(frames.frameCount()) + " frames");
+    return frames.coordinates(seqIndex);
 }
 
 JsonFileDevice::Impl::LoopIndexTable JsonFileDevice::Impl::allLoopIndexes() {
     checkReadAccess();
-    return cachedLoopIndexes();
+    LoopIndexTable table;
+    cachedFrames().fillTable(table, maxFrames);
+    return table;
 }
 
 json JsonFileDevice::Impl::rawMetadata() {

@@ -103,7 +103,8 @@ json JsonFileDevice::Impl::defaultExperiment(const json& attributes, std::uint64
     return std::vector<IoImageFile::ExperimentLoop>{loop};
 }
 
-void JsonFileDevice::Impl::fixMissingExperiment(json& experiment, std::uint64_t maxFrames) {
+void JsonFileDevice::Impl::fixMissingExperiment(json& experiment, std::uint64_t maxFrames,
+                                                std::uint64_t maxPoints) {
     int counter = 0;
     for (std::size_t k = 0; k < experiment.size(); ++k) {
         json& loop = experiment[k];
@@ -120,12 +121,13 @@ void JsonFileDevice::Impl::fixMissingExperiment(json& experiment, std::uint64_t 
         if (type == "ZStackLoop") {
             loop["jsonParameters"] = defaultZStackLoopParameters(n / 2, 1.0);
         } else if (type == "XYPosLoop") {
-            // One point per iteration: the count sizes the list, so it is checked first.
+            // One point per iteration, but never more than the set holds frames for.
             if (n < 0 || static_cast<std::uint64_t>(n) > maxFrames)
                 throw std::runtime_error("JsonFileDevice: experiment loop " + std::to_string(k) + " counts " +
                                          std::to_string(n) + " positions, outside [0, " +
                                          std::to_string(maxFrames) + "]");
-            loop["jsonParameters"] = defaultMPointLoopParameters(n);
+            loop["jsonParameters"] =
+                defaultMPointLoopParameters(static_cast<int>(std::min<std::uint64_t>(n, maxPoints)));
         } else {
             loop["jsonParameters"] = defaultTimeLapseLoopParameters(n, 1.0);
         }

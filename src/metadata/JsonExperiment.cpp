@@ -404,15 +404,22 @@ json experiment(const json& raw, const json& attributes, FrameTable& frameTable)
     return experiment(raw, attributes, frameTable, maxFrameTableFrames);
 }
 
-json experiment(const json& raw, const json& attributes, FrameTable& frameTable, std::uint64_t maxFrames) {
-    if (!raw.is_object() || !raw.contains("Experiment_dic")) {
-        frameTable.assign(1, {});
+json experimentDocument(const json& raw) {
+    if (!raw.is_object() || !raw.contains("Experiment_dic"))
         return nullptr;
-    }
     if (!raw.contains("Attributes_dic"))
         detail::throwCannotParseAttributes();
     json loops;
     loadExperimentLoop(0, loops, raw.at("Experiment_dic"));
+    return loops;
+}
+
+json experiment(const json& raw, const json& attributes, FrameTable& frameTable, std::uint64_t maxFrames) {
+    json loops = experimentDocument(raw);
+    if (loops.is_null()) {
+        frameTable.assign(1, {});
+        return loops;
+    }
     buildFrameTable(loops, attributes, frameTable, maxFrames);
     return loops;
 }

@@ -4,10 +4,12 @@
 #include <io/detail/LittleEndian.h>
 #include <legacy/CVkLiteVariantR.h>
 #include <metadata/JsonBridge.h>
+#include <metadata/detail/ExperimentLoops.h>
 #include <qpx/QpxImageData.h>
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -137,7 +139,7 @@ const json& Impl::textInfoDoc() {
 const json& Impl::experimentDoc() {
     if (!experimentValid) {
         const json& raw = rawDocument();
-        experimentDocument = JsonMetadata::experiment(raw, attributesDoc(), frameTable);
+        experimentDocument = JsonMetadata::experimentDocument(raw);
         experimentValid = true;
     }
     return experimentDocument;
@@ -214,16 +216,16 @@ void Impl::loadComponentRanges() {
 }
 
 void Impl::loadFrameTimes() {
-    if (!frameTimes.empty())
+    if (frameTimesValid)
         return;
     const ByteVector bytes = customData("AcqTimesCache");
     const std::size_t stored = bytes.size() / 8;
-    frameTimes.reserve(std::max(stored, frameTable.size()));
+    frameTimes.clear();
+    frameTimes.reserve(stored);
     for (std::size_t i = 0; i < stored; ++i)
         frameTimes.push_back(std::bit_cast<double>(
             detail::loadLE64(reinterpret_cast<const unsigned char*>(bytes.data()) + 8 * i)));
-    if (frameTimes.size() < frameTable.size())
-        frameTimes.resize(frameTable.size(), std::numeric_limits<double>::quiet_NaN());
+    frameTimesValid = true;
 }
 
 json Impl::rawMatadata() {
@@ -253,66 +255,93 @@ json Impl::metadata() {
 
 // ---- Frame addressing
 
+std::uint64_t Impl::storedFrameCount() {
+    static const std::string prefix = "ImageDataSeq|";
+    std::uint64_t highest = 0;
+    bool any = false;
+    for (const std::string& name : chunked.chunkNames()) {
+        if (name.size() < prefix.size() + 2 || name.compare(0, prefix.size(), prefix) != 0 || name.back() != '!')
+            continue;
+        const char* first = name.data() + prefix.size();
+        const char* last = name.data() + name.size() - 1;
+        // Only the names the device itself looks frames up by: decimal, without leading zeros.
+        if (*first == '0' && last - first > 1)
+            continue;
+        std::uint32_t index = 0;
+        const auto [end, error] = std::from_chars(first, last, index);
+        if (error != std::errc() || end != last)
+            continue;
+        highest = std::max<std::uint64_t>(highest, index);
+        any = true;
+    }
+    std::uint64_t frames = any ? highest + 1 : 0;
+    const std::int64_t declared = integerOf(attributesDoc(), "sequenceCount");
+    if (declared > 0)
+        frames = std::min(frames, static_cast<std::uint64_t>(declared));
+    if (frames > JsonMetadata::maxFrameTableFrames)
+        throw std::runtime_error("QpxFileDevice: the file stores frames up to " + std::to_string(frames) +
+                                 ", more than the " + std::to_string(JsonMetadata::maxFrameTableFrames) +
+                                 " a sequence may hold");
+    return std::max<std::uint64_t>(frames, 1);
+}
+
+const JsonMetadata::FrameCoordinates& Impl::frames() {
+    if (!frameCoordinatesValid) {
+        const json& loops = experimentDoc();
+        frameCoordinates = JsonMetadata::FrameCoordinates::ofExperiment(loops);
+        // A file that stores several frames without describing loops has each of them reachable.
+        if (!frameCoordinates.hasLoops())
+            frameCoordinates = JsonMetadata::FrameCoordinates(storedFrameCount());
+        frameCoordinatesValid = true;
+    }
+    return frameCoordinates;
+}
+
 std::uint32_t Impl::frameCount() {
     checkOpen();
-    experimentDoc();
-    return static_cast<std::uint32_t>(frameTable.size());
+    return static_cast<std::uint32_t>(frames().frameCount());
 }
 
 Impl::FrameTable Impl::allLoopIndexes() {
     checkOpen();
-    experimentDoc();
-    return frameTable;
+    FrameTable table;
+    frames().fillTable(table);
+    return table;
 }
 
-const std::vector<std::uint32_t>& Impl::frameEntry(std::uint32_t seq, const char* operation) {
-    if (seq >= frameTable.size())
-        throw std::out_of_range(std::string("QpxFileDevice::") + operation + ": frame " +
-                                std::to_string(seq) + " of a sequence of " +
-                                std::to_string(frameTable.size()));
-    return frameTable[seq];
+void Impl::checkFrame(std::uint32_t seq, const char* operation) {
+    const std::uint64_t count = frames().frameCount();
+    if (seq >= count)
+        throw std::out_of_range(std::string("QpxFileDevice::") + operation + ": frame " + std::to_string(seq) +
+                                " of a sequence of " + std::to_string(count));
 }
 
 std::vector<std::uint32_t> Impl::loopIndexes(std::uint32_t seq) {
     checkOpen();
-    experimentDoc();
-    if (frameTable.empty())
-        return {};
-    return frameEntry(seq, "loopIndexes");
+    checkFrame(seq, "loopIndexes");
+    return frames().coordinates(seq);
 }
 
 bool Impl::sequenceIndex(const std::vector<std::uint32_t>& indexes, std::uint32_t* seq) {
     checkOpen();
-    experimentDoc();
-    if (frameTable.empty()) {
-        if (seq)
-            *seq = 0;
-        return true;
-    }
-    // The table is in frame order, the last loop varying fastest: ascending in this order.
-    const auto before = [](const std::vector<std::uint32_t>& entry, const std::vector<std::uint32_t>& key) {
-        const std::size_t n = std::min(entry.size(), key.size());
-        for (std::size_t i = 0; i < n; ++i)
-            if (entry[i] != key[i])
-                return entry[i] < key[i];
-        return false;
-    };
-    const auto it = std::lower_bound(frameTable.begin(), frameTable.end(), indexes, before);
-    if (it == frameTable.end() || *it != indexes)
+    std::uint64_t frame = 0;
+    if (!frames().frameOf(indexes, &frame))
         return false;
     if (seq)
-        *seq = static_cast<std::uint32_t>(it - frameTable.begin());
+        *seq = static_cast<std::uint32_t>(frame);
     return true;
 }
 
 json Impl::frameMetadata(std::uint32_t seq, const std::string& jsonPointer) {
     checkOpen();
     const json& loops = experimentDoc();
-    const std::vector<std::uint32_t>& entry = frameEntry(seq, "frameMetadata");
+    checkFrame(seq, "frameMetadata");
+    const std::vector<std::uint32_t> coordinates = frames().coordinates(seq);
     loadFrameTimes();
+    const double time = seq < frameTimes.size() ? frameTimes[seq] : std::numeric_limits<double>::quiet_NaN();
     const json& global = globalMetadataDoc();
     const json& channels = metadataDoc();
-    return JsonMetadata::frameMetadata(global, channels, loops, frameTimes[seq], entry, jsonPointer);
+    return JsonMetadata::frameMetadata(global, channels, loops, time, coordinates, jsonPointer);
 }
 
 // ---- Frames

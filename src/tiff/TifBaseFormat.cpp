@@ -476,8 +476,8 @@ nlohmann::json TifFileDevice::BaseFormat::makeAttributes(unsigned sequenceCount)
     return a;
 }
 
-const std::vector<std::vector<unsigned>>& TifFileDevice::BaseFormat::allLoopIndexes() {
-    return loopIndexes;
+const JsonMetadata::FrameCoordinates& TifFileDevice::BaseFormat::frameCoordinates() {
+    return coordinates;
 }
 
 nlohmann::json TifFileDevice::BaseFormat::rawMetadata() {

@@ -194,30 +194,30 @@ TifFileDevice::BaseFormat& TifFileDevice::Impl::format() const {
 }
 
 unsigned TifFileDevice::Impl::sequenceCount() {
-    return static_cast<unsigned>(format().allLoopIndexes().size());
+    return static_cast<unsigned>(format().frameCoordinates().frameCount());
 }
 
 bool TifFileDevice::Impl::sequenceIndex(const std::vector<unsigned>& coords, unsigned* seqIndex) {
-    const auto& table = format().allLoopIndexes();
-    // Lexicographic order, a proper prefix counting as less.
-    const auto found = std::lower_bound(table.begin(), table.end(), coords);
-    if (found == table.end() || *found != coords)
+    std::uint64_t frame = 0;
+    if (!format().frameCoordinates().frameOf(coords, &frame))
         return false;
     if (seqIndex)
-        *seqIndex = static_cast<unsigned>(found - table.begin());
+        *seqIndex = static_cast<unsigned>(frame);
     return true;
 }
 
 std::vector<unsigned> TifFileDevice::Impl::loopIndexes(unsigned seqIndex) {
-    const auto& table = format().allLoopIndexes();
-    if (seqIndex >= table.size())
+    const JsonMetadata::FrameCoordinates& frames = format().frameCoordinates();
+    if (seqIndex >= frames.frameCount())
         throw std::out_of_range("TifFileDevice::loopIndexes: sequence index " + std::to_string(seqIndex) +
-                                " of " + std::to_string(table.size()) + " frames");
-    return table[seqIndex];
+                                " of " + std::to_string(frames.frameCount()) + " frames");
+    return frames.coordinates(seqIndex);
 }
 
 std::vector<std::vector<unsigned>> TifFileDevice::Impl::allLoopIndexes() {
-    return format().allLoopIndexes();
+    std::vector<std::vector<unsigned>> table;
+    format().frameCoordinates().fillTable(table);
+    return table;
 }
 
 std::unique_ptr<IoImageDataDevice> TifFileDevice::Impl::imageData(unsigned seqIndex) {

@@ -6,6 +6,7 @@
 #include <io/IoFileDevice.h>
 #include <io/detail/LittleEndian.h>
 #include <metadata/JsonBridge.h>
+#include <metadata/detail/ExperimentLoops.h>
 
 #include <bit>
 #include <cmath>
@@ -462,7 +463,7 @@ const json& TifFileDevice::ZanFormat::cachedTextInfo() {
 const json& TifFileDevice::ZanFormat::cachedExperiment() {
     if (!experimentDoc.valid) {
         const json& raw = cachedRawMetadata();
-        experimentDoc.value = JsonMetadata::experiment(raw, cachedAttributes(), loopIndexes);
+        experimentDoc.value = JsonMetadata::experimentDocument(raw);
         experimentDoc.valid = true;
     }
     return experimentDoc.value;
@@ -489,9 +490,15 @@ const json& TifFileDevice::ZanFormat::cachedMetadata() {
     return metadataDoc.value;
 }
 
-const std::vector<std::vector<unsigned>>& TifFileDevice::ZanFormat::cachedLoopIndexes() {
-    cachedExperiment();
-    return loopIndexes;
+const JsonMetadata::FrameCoordinates& TifFileDevice::ZanFormat::frameCoordinates() {
+    if (!coordinatesValid) {
+        coordinates = JsonMetadata::FrameCoordinates::ofExperiment(cachedExperiment());
+        // Directories of a file that describes no loops are each reachable as a frame.
+        if (!coordinates.hasLoops())
+            coordinates = JsonMetadata::FrameCoordinates(frames);
+        coordinatesValid = true;
+    }
+    return coordinates;
 }
 
 const std::vector<double>& TifFileDevice::ZanFormat::cachedFrameTimes() {
@@ -503,10 +510,6 @@ const std::vector<double>& TifFileDevice::ZanFormat::cachedFrameTimes() {
             frameTimes.push_back(std::bit_cast<double>(detail::loadLE64(in + i)));
     }
     return frameTimes;
-}
-
-const std::vector<std::vector<unsigned>>& TifFileDevice::ZanFormat::allLoopIndexes() {
-    return cachedLoopIndexes();
 }
 
 json TifFileDevice::ZanFormat::rawMetadata() {
@@ -531,15 +534,17 @@ json TifFileDevice::ZanFormat::metadata() {
 
 json TifFileDevice::ZanFormat::frameMetadata(unsigned seqIndex, const std::string& jsonPointer) {
     const json& loops = cachedExperiment();
-    if (seqIndex >= loopIndexes.size())
+    const JsonMetadata::FrameCoordinates& sequence = frameCoordinates();
+    if (seqIndex >= sequence.frameCount())
         throw std::out_of_range("TifFileDevice::ZanFormat::frameMetadata: frame " + std::to_string(seqIndex) +
-                                " of a sequence of " + std::to_string(loopIndexes.size()));
+                                " of a sequence of " + std::to_string(sequence.frameCount()));
     // Frames beyond the stored acquisition times have none.
     const std::vector<double>& times = cachedFrameTimes();
     const double time = seqIndex < times.size() ? times[seqIndex] : std::numeric_limits<double>::quiet_NaN();
     const json& global = cachedGlobalMetadata();
     const json& channels = cachedMetadata();
-    return JsonMetadata::frameMetadata(global, channels, loops, time, loopIndexes[seqIndex], jsonPointer);
+    return JsonMetadata::frameMetadata(global, channels, loops, time, sequence.coordinates(seqIndex),
+                                       jsonPointer);
 }
 
 // ---- Custom data

@@ -142,9 +142,10 @@ const Damage damages[] = {
     {"experiment_data", &raw16,
      [](Chunks& c) { c.bytes.replace(c.data("ImageMetadataLV!"), 16, Bytes(16, '\xFF')); },
      [](QpxFileDevice& file) {
-         // Without an experiment the file is one frame, which still reads.
+         // Without an experiment each frame the file stores is still a frame, and reads.
          EXPECT_TRUE(file.experiment().is_null());
-         EXPECT_EQ(file.sequenceCount(), 1u);
+         EXPECT_EQ(file.sequenceCount(), 2u);
+         EXPECT_TRUE(file.loopIndexes(1).empty());
          EXPECT_EQ(frameOneMessage(file, 0x5), "");
      }},
     {"text_info_data", &raw16,

@@ -404,16 +404,6 @@ TEST(QpxAddressing, SequenceIndexAndLoopIndexes) {
     }
     EXPECT_TRUE(file->sequenceIndex({1, 2}, nullptr));
 
-    // An empty table answers 0 for any key.
-    const Bytes bytes = twoLoopFile();
-    QpxFileDevice::Impl impl(std::make_unique<Zan::IoMemoryBuffer>(bytes.size(), bytes.data()));
-    ASSERT_TRUE(impl.open(IoDevice::Read, 3, nullptr));
-    impl.experimentValid = true;
-    unsigned seq = 99;
-    EXPECT_TRUE(impl.sequenceIndex({7, 7}, &seq));
-    EXPECT_EQ(seq, 0u);
-    EXPECT_TRUE(impl.loopIndexes(3).empty());
-    EXPECT_EQ(impl.frameCount(), 0u);
 }
 
 // ---- Frame times and component ranges from the custom cache entries.

@@ -10,12 +10,14 @@
 #include <io/IoDevice.h>
 #include <io/IoImageDataDevice.h>
 #include <metadata/JsonExperiment.h>
+#include <metadata/detail/FrameCoordinates.h>
 #include <tiff/TifFileDevice.h>
 
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -93,8 +95,10 @@ public:
     const json& cachedExperiment();
     // The stored "textInfo" object, else null.
     const json& cachedTextInfo();
-    // Loop indexes of every frame, from the attributes and the experiment.
-    const LoopIndexTable& cachedLoopIndexes();
+    // The frames and their loop indexes, from the attributes and the experiment: computed from the loop
+    // counts, never stored. An experiment that gives no frame (a loop of count 0, a sequence count of 0)
+    // leaves one frame, without coordinates, per frame entry the description stores.
+    const JsonMetadata::FrameCoordinates& cachedFrames();
     // The frame's entry inside the document. A writable device creates missing entries (as empty
     // objects) up to seqIndex, as far as the set's sequence count reaches; otherwise an index beyond the
     // entries throws std::runtime_error "JsonFileDevice: seqIndex out of range".
@@ -111,8 +115,10 @@ public:
     // One time loop over every frame.
     static json defaultExperiment(const json& attributes, std::uint64_t maxFrames);
     // Gives each stored loop a nesting level and default "jsonParameters" when it has none. Loop counts
-    // must lie in [0, maxFrames].
-    static void fixMissingExperiment(json& experiment, std::uint64_t maxFrames);
+    // must lie in [0, maxFrames]. A default point list holds at most maxPoints points (the device passes
+    // the frames its description stores), so a declared count alone never sizes a document.
+    static void fixMissingExperiment(json& experiment, std::uint64_t maxFrames,
+                                     std::uint64_t maxPoints = std::numeric_limits<std::uint64_t>::max());
     static json defaultTimeLapseLoopParameters(int count, double periodMs);
     static json defaultZStackLoopParameters(int homeIndex, double stepUm);
     static json defaultMPointLoopParameters(int count);
@@ -143,6 +149,8 @@ private:
     void storeFrameMember(unsigned seqIndex, const char* key, const json& value, const char* what);
     // The frame index beyond which a writable device refuses to create entries.
     std::uint64_t frameEntryLimit();
+    // The number of entries of the description's "frames" array.
+    std::uint64_t storedFrameEntries();
 
     std::uint32_t dirty_ = 0;
     IoDevice::OpenMode mode_ = IoDevice::NotOpen;
@@ -153,8 +161,8 @@ private:
     Cached metadata_;
     Cached experiment_;
     Cached textInfo_;
-    bool loopIndexesLoaded_ = false;
-    LoopIndexTable loopIndexes_;
+    bool framesLoaded_ = false;
+    JsonMetadata::FrameCoordinates frames_;
 };
 
 namespace detail {

@@ -36,10 +36,15 @@ json readTimePeriod(const json& periodDic, std::uint32_t* count);
 // experiment() with a frame cap of the caller's choosing (the fuzz targets keep theirs small).
 json experiment(const json& raw, const json& attributes, FrameTable& frameTable, std::uint64_t maxFrames);
 
+// The experiment document alone, as experiment() returns it: no frame table is built, so devices get
+// their frames' coordinates from FrameCoordinates::ofExperiment of the result. Throws as experiment() does
+// for a raw document with an "Experiment_dic" but no "Attributes_dic".
+json experimentDocument(const json& raw);
+
 // Replaces table with the coordinates of every frame of the experiment document (one empty vector when it
 // holds no loop). Throws std::runtime_error when a loop count is 0 or the product of the counts exceeds
-// maxFrames, before the table is touched. attributes' "sequenceCount" sizes the reservation, never beyond
-// the product.
+// maxFrames, before the table is touched. The table is reserved for exactly the frames the loops give;
+// attributes' "sequenceCount" is only checked to be a number.
 void buildFrameTable(const json& experiment, const json& attributes, FrameTable& table,
                      std::uint64_t maxFrames = maxFrameTableFrames);
 

@@ -4,6 +4,7 @@
 #include <qpx/QpxFileDevice.h>
 
 #include <io/Rectangle.h>
+#include <metadata/detail/FrameCoordinates.h>
 
 #include <nlohmann/json.hpp>
 
@@ -57,7 +58,7 @@ public:
     virtual bool setImageDataRect(const ByteVector& data, std::uint32_t seq, const Rectangle& rect);
     virtual bool addImageDataRect(const ByteVector& data, std::uint32_t seq, const Rectangle& rect);
 
-    // The number of frames of the frame table, derived if need be (no copy of the table).
+    // The number of frames, derived if need be (no table is built).
     std::uint32_t frameCount();
 
     ChunkedDevice chunked;
@@ -74,8 +75,13 @@ public:
     json experimentDocument;
     json rawMetadataDocument;
     json textInfoDocument;
-    FrameTable frameTable;
+    // The frames and their coordinates: from the experiment's loop counts, or without loops one frame per
+    // frame chunk the file stores (at least one).
+    JsonMetadata::FrameCoordinates frameCoordinates;
+    bool frameCoordinatesValid = false;
+    // The stored acquisition times, as many as the file holds; frames beyond them have none.
     std::vector<double> frameTimes;
+    bool frameTimesValid = false;
     std::vector<float> componentMinima;
     std::vector<float> componentMaxima;
 
@@ -90,7 +96,11 @@ private:
     const json& metadataDoc();
     void loadFrameTimes();
     void loadComponentRanges();
-    const std::vector<std::uint32_t>& frameEntry(std::uint32_t seq, const char* operation);
+    const JsonMetadata::FrameCoordinates& frames();
+    // Frames of a file whose experiment has no loop: up to the highest frame chunk it stores, within its
+    // attributes' sequence count when that is set.
+    std::uint64_t storedFrameCount();
+    void checkFrame(std::uint32_t seq, const char* operation);
     // The path of the four frame writes: the whole frame (rect null) or a rectangle, from rows rounded up
     // to the frame's line alignment or not, set or summed into what the frame holds.
     bool writeFrame(const ByteVector& data, std::uint32_t seq, const Rectangle* rect, bool alignedRows,

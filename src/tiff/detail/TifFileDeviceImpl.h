@@ -8,6 +8,7 @@
 #include <io/DefaultInitAllocator.h>
 #include <io/IoDevice.h>
 #include <io/IoImageDataDevice.h>
+#include <metadata/detail/FrameCoordinates.h>
 
 #include <nlohmann/json.hpp>
 
@@ -86,7 +87,8 @@ public:
                            unsigned long stride);
     virtual void writeStrip(unsigned seqIndex, unsigned plane, unsigned row, const void* src,
                             unsigned long stride);
-    virtual const std::vector<std::vector<unsigned>>& allLoopIndexes();
+    // The frames and their coordinates: one frame without coordinates for a plain TIFF.
+    virtual const JsonMetadata::FrameCoordinates& frameCoordinates();
     virtual json attributes();
     virtual void setAttributes(const json& attributes);
     virtual ByteVector customData(const std::string& name);
@@ -174,7 +176,7 @@ protected:
     // Scratch lines of the conversion: widened floats, unpacked colour samples.
     ByteVector widened;
     ByteVector line;
-    std::vector<std::vector<unsigned>> loopIndexes{{}};
+    JsonMetadata::FrameCoordinates coordinates;
     bool stopOnError = false;
 
 private:

@@ -79,7 +79,9 @@ public:
                    unsigned long stride) override;
     void writeStrip(unsigned seqIndex, unsigned plane, unsigned row, const void* src,
                     unsigned long stride) override;
-    const std::vector<std::vector<unsigned>>& allLoopIndexes() override;
+    // From the experiment's loop counts; without loops, one frame per group of component-plane
+    // directories the file stores.
+    const JsonMetadata::FrameCoordinates& frameCoordinates() override;
     json attributes() override;
     ByteVector customData(const std::string& name) override;
     ByteVector customData(const std::string& name, unsigned seqIndex) override;
@@ -113,13 +115,14 @@ private:
     const json& cachedTextInfo();
     const json& cachedGlobalMetadata();
     const json& cachedMetadata();
-    const std::vector<std::vector<unsigned>>& cachedLoopIndexes();
     const std::vector<double>& cachedFrameTimes();
 
     static constexpr std::uint32_t noDirectory = 0xFFFFFFFF;
 
     std::uint16_t compPlanes;
+    // Frames the directories hold (at least one).
     std::uint16_t frames;
+    bool coordinatesValid = false;
     // The directory libtiff has loaded, noDirectory after a failed selection.
     std::uint32_t loadedDirectory = noDirectory;
     Blob data, variant, dataSeq, variantSeq;
