@@ -23,7 +23,9 @@ namespace Zan {
 //                 directory unless absolute) and "metadata" (the frame's "channels" with "time" and
 //                 "position").
 // What the description leaves out is answered from defaults (a time loop over all frames, one channel per
-// component or one colour channel); the defaults are never written into the file.
+// component or one colour channel); the defaults are never written into the file. Loop indexes are
+// computed from the loop counts, whatever they declare; loops that give no frame (a sequence count of 0)
+// leave each stored frame entry a frame without loop indexes.
 //
 // The document is read on the first request after open, kept for the device's life, and rewritten whole,
 // only when it holds changes, by flush, close and destruction. Opening discards what an earlier opening

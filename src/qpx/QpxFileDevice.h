@@ -22,8 +22,9 @@ namespace Zan {
 // Opening reads only the signature and the chunk map. The metadata chunks are read on the first request of
 // any document, turned into the JSON documents by the metadata bridge and kept for the device's life:
 // across close and a later open as well, and across setRawMetadata, whose chunks only documents derived
-// after it see. The getters return copies. Frames are addressed by their sequence index; their loop
-// indexes come from the frame table built with the experiment document.
+// after it see. The getters return copies. Frames are addressed by their sequence index. Their loop indexes
+// are computed from the experiment's loop counts (no table is stored, whatever the counts declare), and a
+// file whose experiment has no loop presents each frame it stores, without loop indexes.
 //
 // Writing covers raw chunks (setChunkedData), the raw metadata of version 3 files (setRawMetadata) and
 // frames (through ImageData, or set and summed whole or by rectangle from byte vectors); the five metadata
@@ -73,15 +74,16 @@ public:
     std::string filename() const override;
     unsigned sequenceCount() override;
     bool sequenceIndex(const std::vector<unsigned>& loopIndexes, unsigned* sequenceIndex) override;
-    // An index beyond the frame table throws std::out_of_range (an empty table gives an empty vector).
+    // An index at or beyond sequenceCount() throws std::out_of_range.
     std::vector<unsigned> loopIndexes(unsigned sequenceIndex) override;
+    // The whole table, built on request; std::runtime_error beyond 100,000,000 frames.
     std::vector<std::vector<unsigned>> allLoopIndexes() override;
     nlohmann::json rawMetadata() override;
     nlohmann::json attributes() override;
     void setAttributes(const nlohmann::json& attributes) override;
     nlohmann::json metadata() override;
     void setMetadata(const nlohmann::json& metadata) override;
-    // An index beyond the frame table throws std::out_of_range.
+    // An index at or beyond sequenceCount() throws std::out_of_range.
     nlohmann::json frameMetadata(unsigned sequenceIndex, const std::string& jsonPointer) override;
     void setFrameMetadata(unsigned sequenceIndex, const nlohmann::json& frameMetadata) override;
     nlohmann::json experiment() override;

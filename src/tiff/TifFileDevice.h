@@ -16,7 +16,8 @@ namespace Zan {
 // Reading: a plain TIFF is one frame (its first directory) whose metadata documents are derived from its
 // tags. A TIFF that carries this system's private tags is a sequence of frames, each of one or more
 // directories, with the experiment, text information, metadata, acquisition times and custom data stored
-// in its private blobs; it is read only. Strips and tiles of 1 to 32 bits per sample, white-is-zero,
+// in its private blobs; it is read only. Its frames' loop indexes are computed from the experiment's loop
+// counts; without loops each frame its directories hold is presented, without loop indexes. Strips and tiles of 1 to 32 bits per sample, white-is-zero,
 // palettes, RGB (handed out blue, green, red in memory) and, for other photometric interpretations, libtiff's
 // RGBA interface are supported; 16-bit floating-point samples are handed out as 32-bit floats. Writing:
 // setAttributes (and optionally setMetadata) describe one frame of 8, 16 or 32 bits per sample, in strips or

@@ -1,8 +1,8 @@
 #pragma once
 
-// For fuzz targets of image files: the frame table is the one size that a file's loop counts decide rather
-// than its bytes (the library caps it at 100 million frames), so targets skip what builds it for inputs
-// whose experiment describes more frames than a run can afford.
+// For fuzz targets of image files: the whole frame table (allLoopIndexes) is the one size that a file's loop
+// counts decide rather than its bytes (the library caps it at 100 million frames). A frame's coordinates
+// are computed from the counts and cost nothing, so targets ask for the whole table only where it is small.
 
 #include <metadata/JsonBridge.h>
 #include <metadata/detail/ExperimentLoops.h>
@@ -11,6 +11,9 @@
 #include <cstdint>
 
 namespace ZanTest {
+
+// The most frames whose whole table a fuzz target asks for.
+inline constexpr unsigned kFuzzTableFrames = 1u << 16;
 
 // True when the experiment of the raw-metadata document describes at most maxFrames frames (or none),
 // computed without building the table.
