@@ -57,8 +57,10 @@ void run(Zan::JsonFileDevice::Impl& set) {
     for (unsigned frame : {0u, frames - 1}) {
         if (frame >= frames)
             continue;
+        // Frames without loop indexes all answer to the empty tuple, which names the first.
         unsigned found = frames;
-        if (!set.sequenceIndex(set.loopIndexes(frame), &found) || found != frame)
+        const std::vector<unsigned> coordinates = set.loopIndexes(frame);
+        if (!set.sequenceIndex(coordinates, &found) || found != (coordinates.empty() ? 0 : frame))
             std::abort();
         decode<Zan::IoImageFile::FrameMetadata>(set.frameMetadata(frame, ""));
         (void)set.frameRef(frame);

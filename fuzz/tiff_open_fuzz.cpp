@@ -79,10 +79,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The frames come from the experiment of a private-tag file, which may be refused.
         const unsigned count = device.sequenceCount();
         frames = std::min(count, maxFrames);
-        // The last frame's coordinates, computed from the counts, lead back to it.
+        // The last frame's coordinates, computed from the counts, lead back to it (frames without loop
+        // indexes all answer to the empty tuple, which names the first).
         unsigned seq = 0;
-        if (count > 0)
-            ZanTest::fuzzRequire(device.sequenceIndex(device.loopIndexes(count - 1), &seq) && seq == count - 1);
+        if (count > 0) {
+            const std::vector<unsigned> last = device.loopIndexes(count - 1);
+            ZanTest::fuzzRequire(device.sequenceIndex(last, &seq) && seq == (last.empty() ? 0 : count - 1));
+        }
     } catch (const std::exception&) {
     }
     for (unsigned seq = 0; seq < frames; ++seq) {
