@@ -261,7 +261,7 @@ struct WalkPath {
 
 std::size_t utf16Units(const CVkStringW& text) {
     std::size_t units = 0;
-    for (const wchar_t* p = text.GetString(); *p; ++p)
+    for (const wchar_t* p = text.GetString(); p && *p; ++p)
         units += static_cast<std::uint32_t>(*p) >= 0x10000 ? 2 : 1;
     return units;
 }
