@@ -2,7 +2,7 @@
 
 #include <imagefile/IoImageFile.h>
 #include <imagefile/detail/RecordNames.h>
-#include <metadata/JsonBridge.h>
+#include <metadata/detail/CheckedReads.h>
 #include <metadata/detail/TextInfoKeys.h>
 
 #include <array>
@@ -16,7 +16,7 @@ using Zan::IoImageFile;
 // The member under key, or current when the document lacks it; integers from a file that are stored as
 // floating-point numbers convert without undefined behaviour.
 std::int64_t int64Of(const json& j, const char* key, std::int64_t current) {
-    return Zan::JsonMetadata::jsonToInt64(j.value(key, json(current)));
+    return Zan::JsonMetadata::detail::memberOr<std::int64_t>(j, key, current);
 }
 
 using TextField = std::string IoImageFile::TextInfo::*;

@@ -5,7 +5,7 @@
 #include <imagefile/IoImageFile.h>
 #include <imagefile/detail/RecordNames.h>
 #include <metadata/JsonBridge.h>
-#include <metadata/detail/ChannelJsonReads.h>
+#include <metadata/detail/CheckedReads.h>
 
 #include <cstdlib>
 #include <string>
@@ -15,7 +15,6 @@ namespace {
 using json = nlohmann::json;
 using Zan::IoImageFile;
 using Zan::JsonMetadata::jsonToInt32;
-using Zan::JsonMetadata::jsonToInt64;
 using Zan::JsonMetadata::jsonToUint32;
 namespace reads = Zan::JsonMetadata::detail;
 
@@ -29,13 +28,11 @@ json::json_pointer element(const char* name, std::size_t k) {
 }
 
 std::int64_t readInt64(const json& j, const json::json_pointer& ptr, std::int64_t fallback) {
-    const json* v = reads::resolve(j, ptr);
-    return v ? jsonToInt64(*v) : fallback;
+    return reads::pointeeOr<std::int64_t>(j, ptr, fallback);
 }
 
 std::string readString(const json& j, const json::json_pointer& ptr, const std::string& fallback) {
-    const json* v = reads::resolve(j, ptr);
-    return v ? v->get<std::string>() : fallback;
+    return reads::pointeeOr<std::string>(j, ptr, fallback);
 }
 
 // One colour byte of a colour text, read as strtoul reads base-16 digits; false when the pair starts

@@ -5,23 +5,15 @@
 namespace nlohmann {
 
 namespace {
-
 using Zan::IoImageFile;
-
-// A signed 32-bit member, or the current value when absent. Through the checked conversion: a count
-// written as 1e300 must not reach an undefined conversion.
-std::int32_t int32Member(const json& j, const char* key, std::int32_t current) {
-    const auto it = j.find(key);
-    return it == j.end() ? current : Zan::JsonMetadata::jsonToInt32(*it);
-}
-
+using Zan::JsonMetadata::detail::i32Member;
 } // namespace
 
 void adl_serializer<IoImageFile::ExperimentLoop>::from_json(const json& j, IoImageFile::ExperimentLoop& r) {
     const std::string type = j.value("type", Zan::detail::convertExperimentLoopType(r.type));
     r.type = static_cast<IoImageFile::ExperimentLoopType>(Zan::detail::experimentLoopTypeFromName(type));
-    r.count = int32Member(j, "count", r.count);
-    r.nestingLevel = int32Member(j, "nestingLevel", r.nestingLevel);
+    r.count = i32Member(j, "count", r.count);
+    r.nestingLevel = i32Member(j, "nestingLevel", r.nestingLevel);
     const auto parameters = j.find("parameters");
     if (parameters == j.end()) {
         r.parameters = json::object();

@@ -4,6 +4,7 @@
 #include <jsonset/detail/JsonFileDeviceImpl.h>
 
 #include <metadata/JsonBridge.h>
+#include <metadata/detail/CheckedReads.h>
 
 #include <algorithm>
 #include <array>

@@ -168,7 +168,8 @@ std::wstring Utf16ToWide(const std::u16string& text) {
 }
 
 std::u16string StoredName(std::u16string name) {
-    if (name.size() > kMaxNameUnits) {
+    // 255 units fill nameLen without the 0 unit and are kept whole; only a longer name is cut.
+    if (name.size() > kMaxNameLen) {
         std::size_t cut = kMaxNameUnits;
         if (isHighSurrogate(name[cut - 1]))
             --cut; // keep the pair whole: drop its first half too

@@ -20,8 +20,8 @@ enum ItemType : std::uint8_t {
     kLevel = 11,    // offsets counted from the level item itself
 };
 
-constexpr unsigned kMaxNameLen = 255;   // name units stored, terminating unit included
-constexpr unsigned kMaxNameUnits = 254; // name units kept before the terminating unit
+constexpr unsigned kMaxNameLen = 255;   // name units stored, a terminating unit included when it fits
+constexpr unsigned kMaxNameUnits = 254; // name units a longer name is cut to, before its terminating unit
 constexpr unsigned kMaxDepth = 256;     // levels a reader enters at most
 
 } // namespace ZanLegacy::LiteVariant

@@ -29,8 +29,13 @@ constexpr std::uint32_t kLevelRecords = 8;
 
 static_assert(std::endian::native == std::endian::little, "values are copied in their stored byte order");
 
+// nameLen of a stored name: its units and the 0 unit, or kMaxNameLen units without one.
+std::size_t storedNameLen(const std::u16string& name) {
+    return name.empty() ? 0 : std::min<std::size_t>(name.size() + 1, kMaxNameLen);
+}
+
 std::size_t storedNameBytes(const std::u16string& name) {
-    return name.empty() ? 0 : 2 * (name.size() + 1);
+    return 2 * storedNameLen(name);
 }
 
 } // namespace
@@ -92,10 +97,11 @@ int CVkLiteVariantW::registerChild() {
 
 void CVkLiteVariantW::putName(const std::u16string& name) {
     unsigned char* p = m_buffer + m_used;
-    p[1] = static_cast<unsigned char>(name.empty() ? 0 : name.size() + 1);
+    const std::size_t nameLen = storedNameLen(name);
+    p[1] = static_cast<unsigned char>(nameLen);
     for (std::size_t i = 0; i < name.size(); ++i)
         storeLE16(p + 2 + 2 * i, name[i]);
-    if (!name.empty())
+    if (nameLen > name.size())
         storeLE16(p + 2 + 2 * name.size(), 0);
     m_used += 2 + storedNameBytes(name);
 }

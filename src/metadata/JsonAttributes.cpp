@@ -8,15 +8,14 @@ namespace JsonMetadata {
 
 namespace {
 
-// A member read as a number of the given width, default when absent; a document that is not an object
-// raises the library's type error 306, as its value lookup does. Floating-point members from a file
-// convert without undefined behaviour.
+// A member read as a number of the given width, 0 when absent; a document that is not an object raises
+// the library's type error 306.
 std::uint32_t uint32Of(const json& document, const char* key) {
-    return jsonToUint32(document.value(key, json(0u)));
+    return detail::u32Member(document, key, 0);
 }
 
 std::int32_t int32Of(const json& document, const char* key) {
-    return jsonToInt32(document.value(key, json(0)));
+    return detail::i32Member(document, key, 0);
 }
 
 } // namespace
@@ -24,7 +23,8 @@ std::int32_t int32Of(const json& document, const char* key) {
 json attributes(const json& raw) {
     if (!raw.is_object() || !raw.contains("Attributes_dic"))
         detail::throwCannotParseAttributes();
-    const json a = raw["Attributes_dic"];
+    detail::checkMemberNesting(raw, "Attributes_dic", "attributes");
+    const json& a = raw["Attributes_dic"];
 
     json result;
     jcpy(result, "widthPx", a, "uiWidth_u32", condNonZeroUnsigned);

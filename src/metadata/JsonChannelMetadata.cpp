@@ -1,7 +1,6 @@
 #include <metadata/JsonBridge.h>
-#include <metadata/detail/CheckedReads.h>
-#include <metadata/detail/ChannelJsonReads.h>
 #include <metadata/detail/ChannelModality.h>
+#include <metadata/detail/CheckedReads.h>
 
 #include <bit>
 #include <cstring>
@@ -184,6 +183,10 @@ json attributesChannel(const json& raw, const json& global) {
 
 json metadata(const json& raw, const json& global, const std::vector<float>& minima,
               const std::vector<float>& maxima) {
+    // Parts of the caller's documents are copied into the result, which the JSON library does recursively.
+    detail::checkMemberNesting(raw, "Attributes_dic", "metadata");
+    detail::checkMemberNesting(raw, "Metadata_dic", "metadata");
+    detail::checkNesting(global, "metadata: global");
     json result;
     jcpy(result, "contents", global, "contents");
     const json* pictureMetadata = member(raw, "Metadata_dic");

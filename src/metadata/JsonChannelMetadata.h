@@ -6,7 +6,7 @@
 // they read their arguments only, keep no state and may run on any thread. Values of the wrong JSON kind
 // raise the JSON library's errors; the document builder adds std::runtime_error for files it cannot use.
 
-#include <metadata/JsonBridge.h>
+#include <metadata/JsonBridgeCore.h>
 
 #include <cstdint>
 #include <vector>
@@ -67,7 +67,9 @@ ZAN_EXPORT double closestExcitationWavelength(double emission, const json& path)
 // The channel metadata document: contents with the channel count, and per channel its name, colour,
 // wavelengths, loops, microscope and volume. global is the global metadata document; minima and maxima
 // hold the component ranges of all channels in channel order (either may be empty).
-// Throws std::runtime_error "Cannot parse image attributes" or "Wrong component count".
+// Throws std::runtime_error "Cannot parse image attributes" or "Wrong component count", and
+// "metadata: <what>: nested deeper than 256 levels" for a part it reads (Attributes_dic, Metadata_dic,
+// global) nested deeper.
 ZAN_EXPORT json metadata(const json& raw, const json& global, const std::vector<float>& minima,
                          const std::vector<float>& maxima);
 

@@ -38,42 +38,47 @@ bool condPositiveInteger(const json& value) {
     return jsonToInt32(value) > 0;
 }
 
-std::uint32_t u32Member(const json& dic, const std::string& key, std::uint32_t fallback) {
-    if (!dic.is_object())
-        return dic.value(key, fallback); // raises the library's type error 306
-    const auto it = dic.find(key);
-    return it == dic.end() ? fallback : jsonToUint32(*it);
+void requireObject(const json& o) {
+    if (!o.is_object())
+        throw json::type_error::create(306, std::string("cannot use value() with ") + o.type_name(), &o);
 }
 
-std::int32_t i32Member(const json& dic, const std::string& key, std::int32_t fallback) {
-    if (!dic.is_object())
-        return dic.value(key, fallback);
-    const auto it = dic.find(key);
-    return it == dic.end() ? fallback : jsonToInt32(*it);
+const json& memberOrNull(const json& o, const std::string& key) {
+    static const json null;
+    const json* m = member(o, key);
+    return m ? *m : null;
 }
 
 const json* pointee(const json& doc, const json::json_pointer& ptr) {
-    if (!doc.is_object())
-        (void)doc.value(ptr, 0); // raises the library's type error 306
-    if (!doc.contains(ptr))
-        return nullptr;
-    return &doc.at(ptr);
+    requireObject(doc);
+    return doc.contains(ptr) ? &doc.at(ptr) : nullptr;
 }
 
-void checkNesting(const json& value, const char* what) {
+bool withinNesting(const json& value) {
     if (!value.is_structured())
-        return;
+        return true;
     std::vector<std::pair<const json*, std::size_t>> pending{{&value, 1}};
     while (!pending.empty()) {
         const auto [node, depth] = pending.back();
         pending.pop_back();
         if (depth > maxJsonNesting)
-            throw std::runtime_error(std::string(what) + ": nested deeper than " +
-                                     std::to_string(maxJsonNesting) + " levels");
+            return false;
         for (const auto& child : *node)
             if (child.is_structured())
                 pending.emplace_back(&child, depth + 1);
     }
+    return true;
+}
+
+void checkNesting(const json& value, const char* what) {
+    if (!withinNesting(value))
+        throw std::runtime_error(std::string(what) + ": nested deeper than " +
+                                 std::to_string(maxJsonNesting) + " levels");
+}
+
+void checkMemberNesting(const json& doc, const char* key, const char* builder) {
+    if (const json* part = member(doc, key))
+        checkNesting(*part, (std::string(builder) + ": " + key).c_str());
 }
 
 } // namespace detail

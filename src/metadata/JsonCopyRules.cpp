@@ -1,4 +1,5 @@
-#include <metadata/JsonBridge.h>
+#include <metadata/JsonBridgeCore.h>
+#include <metadata/detail/CheckedReads.h>
 
 #include <cmath>
 #include <limits>
@@ -94,9 +95,9 @@ bool jcpy(json& dst, const std::string& dstKey, const json& src, const std::stri
     if (!src.is_object())
         return false;
     const auto it = src.find(srcKey);
-    if (it == src.end() || !condition(*it))
+    if (it == src.end() || (condition && !condition(*it)))
         return false;
-    dst[dstKey] = transform(*it);
+    dst[dstKey] = transform ? transform(*it) : *it;
     return true;
 }
 
@@ -107,10 +108,10 @@ void jcpyarray(json& dst, const std::string& dstKey, const json& src, const std:
         const json* value = &fallback;
         if (src.is_object()) {
             const auto it = src.find(key);
-            if (it != src.end() && condition(*it))
+            if (it != src.end() && (!condition || condition(*it)))
                 value = &*it;
         }
-        array.push_back(transform(*value));
+        array.push_back(transform ? transform(*value) : *value);
     }
     dst[dstKey] = std::move(array);
 }

@@ -16,6 +16,7 @@ namespace JsonMetadata {
 namespace {
 
 using detail::condNumber;
+using detail::memberOrNull;
 using detail::u32Member;
 
 // Loop type names by the legacy "eType_u32".
@@ -81,20 +82,15 @@ std::vector<const json*> listItems(const json& list) {
     return items;
 }
 
-const json& memberOrNull(const json& dic, const char* key) {
-    static const json null;
-    const auto it = dic.find(key);
-    return it == dic.end() ? null : *it;
-}
-
 // Which items of a list a level marks valid: the bytes of "<name>_bar" (non-zero is valid), else the
-// booleans of the list "<name>_dic", else no mask at all.
+// booleans of the list "<name>_dic", else no mask at all. An empty byte array reads as a null "_bar" from
+// XML variants and as no "_bar" at all from binary ones: both are no mask.
 class ValidityMask {
 public:
     ValidityMask(const json& dic, const std::string& name) {
         const std::string barKey = makeJsonItemName(name, "bar");
         const std::string dicKey = makeJsonItemName(name, "dic");
-        if (dic.contains(barKey)) {
+        if (!memberOrNull(dic, barKey).is_null()) {
             present_ = true;
             bytes_ = decodeBase64(dic.at(barKey));
         } else if (dic.contains(dicKey)) {

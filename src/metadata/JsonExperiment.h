@@ -6,7 +6,7 @@
 // metadata document and the per-frame metadata document. All are pure functions of their arguments: no
 // state, no locks, any thread.
 
-#include <metadata/JsonBridge.h>
+#include <metadata/JsonBridgeCore.h>
 
 #include <cstdint>
 #include <string>
@@ -36,8 +36,10 @@ ZAN_EXPORT json experiment(const json& raw, const json& attributes, FrameTable& 
 // The global metadata document: "contents", "loops", "microscope", "position", "time" and "volume", each
 // an object or null. experiment is the experiment document, textInfo the text-info document (either may
 // be null), defaultJulianDay the acquisition day reported when the file stores no valid one.
-// Throws std::runtime_error "Cannot parse image attributes" without an "Attributes_dic"; members of the
-// wrong JSON kind raise the library's type error 302.
+// Throws std::runtime_error "Cannot parse image attributes" without an "Attributes_dic", and
+// "globalMetadata: <what>: nested deeper than 256 levels" for a part it reads (Attributes_dic,
+// Metadata_dic, experiment, textInfo) nested deeper; members of the wrong JSON kind raise the library's
+// type error 302.
 ZAN_EXPORT json globalMetadata(const json& raw, const json& experiment, const json& textInfo,
                                double defaultJulianDay);
 

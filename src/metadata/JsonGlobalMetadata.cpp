@@ -104,6 +104,10 @@ void fillTimeAndPosition(json& time, json& position, const json& m, double defau
 json globalMetadata(const json& raw, const json& experiment, const json& textInfo, double defaultJulianDay) {
     if (!raw.is_object() || !raw.contains("Attributes_dic"))
         detail::throwCannotParseAttributes();
+    detail::checkMemberNesting(raw, "Attributes_dic", "globalMetadata");
+    detail::checkMemberNesting(raw, "Metadata_dic", "globalMetadata");
+    detail::checkNesting(experiment, "globalMetadata: experiment");
+    detail::checkNesting(textInfo, "globalMetadata: textInfo");
     const json& a = raw.at("Attributes_dic");
 
     json contents, loops, microscope, position, time, volume;

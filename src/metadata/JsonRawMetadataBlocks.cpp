@@ -3,6 +3,7 @@
 
 #include <metadata/JsonBridge.h>
 #include <metadata/detail/CheckedReads.h>
+#include <metadata/detail/RawMetadataBlocks.h>
 
 #include <legacy/CVkAlloc.h>
 #include <legacy/CVkLiteVariantR.h>
@@ -13,6 +14,7 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 namespace Zan {
@@ -29,20 +31,78 @@ bool isEmpty(const json& part) {
 }
 
 // The first element of a converted block (its one wrapped root structure); null when there is none or
-// it holds nothing, so that an empty level is a missing part rather than a null one.
-json unwrapped(const json& block) {
+// it holds nothing, so that an empty level is a missing part rather than a null one. Not copied.
+const json* unwrapped(const json& block) {
     if (isEmpty(block))
         return nullptr;
-    json first = block.is_object() || block.is_array() ? block.front() : block;
-    return isEmpty(first) ? json() : first;
+    const json& first = block.is_object() || block.is_array() ? block.front() : block;
+    return isEmpty(first) ? nullptr : &first;
+}
+
+constexpr const char* kPartKeys[4] = {"Attributes_dic", "Experiment_dic", "Metadata_dic", "TextInfo_dic"};
+
+// The document of four unwrapped parts (null where a part is missing).
+json composeParts(const std::array<const json*, 4>& parts) {
+    if (!parts[0])
+        detail::throwCannotParseAttributes();
+    json raw;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        if (parts[i])
+            raw[kPartKeys[i]] = *parts[i];
+    return raw;
 }
 
 using Converter = json (*)(const ByteVector&);
 
 json readRawMetadata(Converter convert, const ByteVector& attributes, const ByteVector& experiment,
                      const ByteVector& metadata, const ByteVector& textInfo) {
-    const json a = convert(attributes), e = convert(experiment), m = convert(metadata), t = convert(textInfo);
-    return composeRawMetadata(a, e, m, t);
+    const std::array<json, 4> blocks{convert(attributes), convert(experiment), convert(metadata),
+                                     convert(textInfo)};
+    std::array<const json*, 4> parts{};
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        parts[i] = unwrapped(blocks[i]);
+        // XML trees may nest deeper than binary blocks, and than documents are taken anywhere else: such
+        // a block cannot be read, as one too deep for the binary reader cannot.
+        if (parts[i] && !detail::withinNesting(*parts[i]))
+            parts[i] = nullptr;
+    }
+    return composeParts(parts);
+}
+
+// A part's key, the root level of its block and the reader the block goes to.
+struct PartBlock {
+    const char* key;
+    const char* wrapper;
+    CVkLiteVariantR& out;
+};
+
+// The four parts in their order.
+std::array<PartBlock, 4> partBlocks(CVkLiteVariantR& attributes, CVkLiteVariantR& experiment,
+                                    CVkLiteVariantR& metadata, CVkLiteVariantR& textInfo) {
+    return {{{kPartKeys[0], "SVkImageAttributes", attributes},
+             {kPartKeys[1], "SVkExperiment", experiment},
+             {kPartKeys[2], "SVkPictureMetadata", metadata},
+             {kPartKeys[3], "SVkImageTextInfo", textInfo}}};
+}
+
+// The block of one part: a level named wrapper holding the part's members. The part is measured before it
+// is copied under its wrapper, as the copy recurses.
+void writePart(const json& part, const char* key, const char* wrapper, CVkLiteVariantR& out) {
+    detail::checkNesting(part, (std::string("writeRawMetadataToLiteVariants: ") + key).c_str());
+    json level;
+    level[wrapper] = part;
+    ZanLegacy::CVkLiteVariantW writer;
+    makeCVkLiteVariantWFromJson(writer, level);
+    if (writer.Finalize(out, 0) != 0)
+        throw std::bad_alloc();
+}
+
+// Whether a block's root level holds at least one item.
+bool holdsItems(CVkLiteVariantR& block) {
+    std::uint32_t count = 0;
+    const bool entered = block.GetSize() != 0 && block.CurrentLevelBegin(&count) == 0;
+    block.Reset();
+    return entered && count != 0;
 }
 
 } // namespace
@@ -88,18 +148,14 @@ json jsonFromLiteVariant(const ByteVector& bytes) {
 
 json composeRawMetadata(const json& attributes, const json& experiment, const json& metadata,
                         const json& textInfo) {
-    json raw;
-    raw["Attributes_dic"] = unwrapped(attributes);
-    if (raw["Attributes_dic"].is_null())
-        detail::throwCannotParseAttributes();
-    const std::array<std::pair<const char*, const json*>, 3> parts{
-        {{"Experiment_dic", &experiment}, {"Metadata_dic", &metadata}, {"TextInfo_dic", &textInfo}}};
-    for (const auto& [key, part] : parts) {
-        json value = unwrapped(*part);
-        if (!value.is_null())
-            raw[key] = std::move(value);
+    const std::array<const json*, 4> blocks{&attributes, &experiment, &metadata, &textInfo};
+    std::array<const json*, 4> parts{};
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        parts[i] = unwrapped(*blocks[i]);
+        if (parts[i])
+            detail::checkNesting(*parts[i], (std::string("composeRawMetadata: ") + kPartKeys[i]).c_str());
     }
-    return raw;
+    return composeParts(parts);
 }
 
 json readRawMetadataFromVariants(const ByteVector& attributes, const ByteVector& experiment,
@@ -114,27 +170,30 @@ json readRawMetadataFromLiteVariants(const ByteVector& attributes, const ByteVec
 
 void writeRawMetadataToLiteVariants(const json& raw, CVkLiteVariantR& attributes, CVkLiteVariantR& experiment,
                                     CVkLiteVariantR& metadata, CVkLiteVariantR& textInfo) {
-    const struct {
-        const char* key;
-        const char* wrapper;
-        CVkLiteVariantR& out;
-    } parts[] = {{"Attributes_dic", "SVkImageAttributes", attributes},
-                 {"Experiment_dic", "SVkExperiment", experiment},
-                 {"Metadata_dic", "SVkPictureMetadata", metadata},
-                 {"TextInfo_dic", "SVkImageTextInfo", textInfo}};
+    const std::array<PartBlock, 4> parts = partBlocks(attributes, experiment, metadata, textInfo);
     if (!raw.is_object())
         return;
-    for (const auto& part : parts) {
-        const auto it = raw.find(part.key);
-        if (it == raw.end())
-            continue;
-        json wrapper;
-        wrapper[part.wrapper] = *it;
-        ZanLegacy::CVkLiteVariantW writer;
-        makeCVkLiteVariantWFromJson(writer, wrapper);
-        writer.Finalize(part.out, 0);
-    }
+    for (const PartBlock& part : parts)
+        if (const json* value = detail::member(raw, part.key))
+            writePart(*value, part.key, part.wrapper, part.out);
 }
 
+namespace detail {
+
+void buildRawMetadataBlocks(const json& raw, CVkLiteVariantR& attributes, CVkLiteVariantR& experiment,
+                            CVkLiteVariantR& metadata, CVkLiteVariantR& textInfo) {
+    const std::array<PartBlock, 4> parts = partBlocks(attributes, experiment, metadata, textInfo);
+    for (const PartBlock& part : parts) {
+        part.out.Clear();
+        const json& value = memberOrNull(raw, part.key);
+        if (raw.is_object() && (value.is_object() || value.is_null()))
+            writePart(value.is_null() ? json::object() : value, part.key, part.wrapper, part.out);
+    }
+    // Attributes that read back as none would leave a file that cannot be opened.
+    if (!holdsItems(attributes))
+        attributes.Clear();
+}
+
+} // namespace detail
 } // namespace JsonMetadata
 } // namespace Zan

@@ -2,6 +2,7 @@
 // the JSON form of the raw-metadata document, and the Base64 text of byte values.
 
 #include <metadata/JsonBridge.h>
+#include <metadata/detail/CheckedReads.h>
 
 #include <legacy/Base64Coder.h>
 #include <legacy/CVkByteArray.h>
@@ -147,22 +148,38 @@ void makeJsonFromCVkLiteVariantR_low(json& value, CVkLiteVariantR& reader, std::
     // named "\..." or sharing its name with an earlier sibling is read as itself.
     std::uint32_t count = 0;
     if (reader.CurrentLevelBegin(&count) != 0)
-        return;
+        throw std::runtime_error("makeJsonFromCVkLiteVariantR: level \"" + name +
+                                 "\" is damaged or nested too deep to be entered");
+    // Left in every case, so that the cursor stands on the level again, also when the walk throws.
+    struct Leave {
+        CVkLiteVariantR& reader;
+        ~Leave() { reader.LevelEnd(); }
+    } leave{reader};
+    // Its items must be exactly the count it states: the level's extent, and so where its next sibling
+    // starts, follows from that count, and a damaged item would end the walk with the rest unread.
+    // Anything else is refused rather than read as a shorter part.
+    const auto damaged = [&name, count](const std::string& what) {
+        return std::runtime_error("makeJsonFromCVkLiteVariantR: level \"" + name + "\" of " +
+                                  std::to_string(count) + " items " + what);
+    };
     reader.FirstValue();
     json members;
     std::string memberName, memberSuffix;
     for (std::uint32_t i = 0; i < count; ++i) {
+        if (reader.GetCurrentType() == 0)
+            throw damaged("ends, or holds a damaged item, at item " + std::to_string(i));
         json member;
         makeJsonFromCVkLiteVariantR_low(member, reader, memberName, memberSuffix);
         if (memberName.empty())
             memberName = makeJsonArrayNameFromIndex(i);
         members[makeJsonItemName(memberName, memberSuffix)] = std::move(member);
         if (reader.NextValue() != 0)
-            break;
+            throw damaged("cannot be read past item " + std::to_string(i));
     }
+    if (reader.IsNextValue())
+        throw damaged("holds more items than that");
     if (!members.is_null())
         setForm(value, suffix, "dic", std::move(members));
-    reader.LevelEnd();
 }
 
 // ---- JSON to legacy.
@@ -226,33 +243,77 @@ CVkVariant variantOf(Kind kind, const json& value) {
     return CVkVariant();
 }
 
+// Where the walk of a JSON-to-legacy converter stands, for the messages of what it refuses: the operation,
+// the keys from the converted value down to the current member, and the longest name (in UTF-16 units)
+// that the target form stores, 0 for no limit.
+struct WalkPath {
+    const char* operation;
+    std::size_t maxNameUnits;
+    std::vector<const std::string*> keys;
+
+    [[noreturn]] void refuse(const std::string& what) const {
+        std::string path;
+        for (const std::string* key : keys)
+            path += (path.empty() ? "" : "/") + *key;
+        throw std::runtime_error(std::string(operation) + ": \"" + path + "\" " + what);
+    }
+};
+
+std::size_t utf16Units(const CVkStringW& text) {
+    std::size_t units = 0;
+    for (const wchar_t* p = text.GetString(); p && *p; ++p)
+        units += static_cast<std::uint32_t>(*p) >= 0x10000 ? 2 : 1;
+    return units;
+}
+
+// The name of a member as the legacy forms store it. A NUL would end it there, and a name longer than the
+// form holds would be cut, so that two keys could meet in one name: both are refused.
+CVkStringW storedName(const std::string& name, const WalkPath& path) {
+    if (name.find('\0') != std::string::npos)
+        path.refuse("has a name with a NUL character, which cannot be stored");
+    CVkStringW stored(name.c_str());
+    if (path.maxNameUnits != 0)
+        if (const std::size_t units = utf16Units(stored); units > path.maxNameUnits)
+            path.refuse("has a name of " + std::to_string(units) + " UTF-16 units; at most " +
+                        std::to_string(path.maxNameUnits) + " can be stored");
+    return stored;
+}
+
 // The walk both JSON-to-legacy converters share: level(name, members) for each object or array member,
 // value(name, variant) for each other member whose suffix names a kind; members of other suffixes are
 // skipped. Keys are split at their last "_"; iterating a value that is not an object raises the
-// library's invalid-iterator error 207 at key().
+// library's invalid-iterator error 207 at key(). A string with a NUL, which the legacy forms would end
+// there, is refused.
 template <class Level, class Value>
-void forEachMember(const json& in, Level&& level, Value&& value) {
+void forEachMember(const json& in, WalkPath& path, Level&& level, Value&& value) {
     if (in.is_null())
         return;
     for (auto it = in.begin(); it != in.end(); ++it) {
+        const std::string& key = it.key();
+        path.keys.push_back(&key);
         std::string suffix;
-        const CVkStringW name(makeVariantItemName(it.key(), suffix).c_str());
-        if (it->is_object() || it->is_array())
-            level(name, *it);
-        else if (const Kind kind = kindOfSuffix(suffix); kind != Kind::None)
-            value(name, variantOf(kind, *it));
+        const std::string itemName = makeVariantItemName(key, suffix);
+        if (it->is_object() || it->is_array()) {
+            level(storedName(itemName, path), *it);
+        } else if (const Kind kind = kindOfSuffix(suffix); kind != Kind::None) {
+            if (kind == Kind::String && it->is_string() &&
+                it->get_ref<const std::string&>().find('\0') != std::string::npos)
+                path.refuse("holds a string with a NUL character, which cannot be stored");
+            value(storedName(itemName, path), variantOf(kind, *it));
+        }
+        path.keys.pop_back();
     }
 }
 
-void jsonToTree(CVkVariant& out, const json& in) {
+void jsonToTree(CVkVariant& out, const json& in, WalkPath& path) {
     // Members are built with type change on: a later key of the same name may replace a member by one
     // of another kind.
     forEachMember(
-        in,
+        in, path,
         [&](const CVkStringW& name, const json& members) {
             CVkVariant child;
             child.EnableTypeChange(true);
-            jsonToTree(child, members);
+            jsonToTree(child, members, path);
             out.SetOrAppend(name, child);
         },
         [&](const CVkStringW& name, CVkVariant child) {
@@ -261,15 +322,26 @@ void jsonToTree(CVkVariant& out, const json& in) {
         });
 }
 
-void makeCVkLiteVariantWFromJson_low(CVkLiteVariantW& writer, const json& in) {
+// A writer step that failed loses what it was to write: refused with the writer's reason.
+void requireWritten(int result, const WalkPath& path) {
+    if (result == 0)
+        return;
+    path.refuse(result == -3   ? "could not be written: out of memory"
+                : result == -9 ? "could not be written: the binary form holds a single level at its top"
+                               : "could not be written (writer result " + std::to_string(result) + ")");
+}
+
+void makeCVkLiteVariantWFromJson_low(CVkLiteVariantW& writer, const json& in, WalkPath& path) {
     forEachMember(
-        in,
+        in, path,
         [&](const CVkStringW& name, const json& members) {
-            writer.LevelBegin(name);
-            makeCVkLiteVariantWFromJson_low(writer, members);
-            writer.LevelEnd();
+            requireWritten(writer.LevelBegin(name), path);
+            makeCVkLiteVariantWFromJson_low(writer, members, path);
+            requireWritten(writer.LevelEnd(), path);
         },
-        [&](const CVkStringW& name, const CVkVariant& item) { writer.Set(item, name.GetString()); });
+        [&](const CVkStringW& name, const CVkVariant& item) {
+            requireWritten(writer.Set(item, name.GetString()), path);
+        });
 }
 
 } // namespace
@@ -286,7 +358,8 @@ void makeJsonFromCVkVariant(json& out, const CVkVariant& root) {
 
 void makeCVkVariantFromJson(CVkVariant& out, const json& in) {
     requireLevels(in, CVkVariant::kMaxNestingDepth, "makeCVkVariantFromJson");
-    jsonToTree(out, in);
+    WalkPath path{"makeCVkVariantFromJson", 0, {}};
+    jsonToTree(out, in, path);
 }
 
 void makeJsonFromCVkLiteVariantR(json& out, const CVkLiteVariantR& reader) {
@@ -303,7 +376,8 @@ void makeJsonFromCVkLiteVariantR(json& out, const CVkLiteVariantR& reader) {
 void makeCVkLiteVariantWFromJson(CVkLiteVariantW& writer, const json& in) {
     // A level deeper than a reader enters would be written but never read back.
     requireLevels(in, static_cast<int>(Lite::kMaxDepth), "makeCVkLiteVariantWFromJson");
-    makeCVkLiteVariantWFromJson_low(writer, in);
+    WalkPath path{"makeCVkLiteVariantWFromJson", Lite::kMaxNameLen, {}};
+    makeCVkLiteVariantWFromJson_low(writer, in, path);
 }
 
 json encodeBase64(const void* data, std::uint64_t size) {

@@ -1,4 +1,5 @@
 #include <metadata/JsonBridge.h>
+#include <metadata/detail/CheckedReads.h>
 #include <metadata/detail/TextInfoKeys.h>
 
 namespace Zan {
@@ -11,8 +12,9 @@ json textInfo(const json& raw) {
     const auto part = raw.find("TextInfo_dic");
     if (part == raw.end())
         return result;
-    for (std::size_t i = 0; i < detail::kTextInfoKeys.size(); ++i)
-        jcpy(result, std::string(detail::kTextInfoKeys[i]), *part,
+    detail::checkMemberNesting(raw, "TextInfo_dic", "textInfo");
+    for (std::size_t i = 0; i < Zan::detail::kTextInfoKeys.size(); ++i)
+        jcpy(result, std::string(Zan::detail::kTextInfoKeys[i]), *part,
              "TextInfoItem_" + std::to_string(i) + "_str", condNonEmptyText, xfCopy);
     return result;
 }

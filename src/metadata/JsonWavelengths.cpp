@@ -1,5 +1,5 @@
 #include <metadata/JsonBridge.h>
-#include <metadata/detail/ChannelJsonReads.h>
+#include <metadata/detail/CheckedReads.h>
 
 #include <cmath>
 

@@ -5,6 +5,7 @@
 #include <legacy/CVkLiteVariantR.h>
 #include <metadata/JsonBridge.h>
 #include <metadata/detail/ExperimentLoops.h>
+#include <metadata/detail/RawMetadataBlocks.h>
 #include <qpx/QpxImageData.h>
 
 #include <algorithm>
@@ -435,15 +436,25 @@ bool Impl::setRawMetadata(const json& raw) {
     checkWritable();
     if (chunked.version()[0] != 3)
         return false;
+    // Every block is built and checked before the first is stored, so that a document that cannot be
+    // stored leaves the file as it was. An absent part is stored as an empty level, which replaces an
+    // older chunk of that part and reads back as absent.
     ZanLegacy::CVkLiteVariantR attributes, experiment, picture, text;
-    JsonMetadata::writeRawMetadataToLiteVariants(raw, attributes, experiment, picture, text);
-    const auto store = [this](const char* name, ZanLegacy::CVkLiteVariantR& holder) {
-        chunked.storeChunk(name, holder.GetData(0), holder.GetSize());
-    };
-    store(liteChunks.attributes, attributes);
-    store(liteChunks.experiment, experiment);
-    store(liteChunks.textInfo, text);
-    store("ImageMetadataSeqLV|0!", picture);
+    JsonMetadata::detail::buildRawMetadataBlocks(raw, attributes, experiment, picture, text);
+    const struct {
+        const char* chunk;
+        const char* part;
+        ZanLegacy::CVkLiteVariantR& block;
+    } blocks[] = {{liteChunks.attributes, "the attributes part \"Attributes_dic\"", attributes},
+                  {liteChunks.experiment, "the experiment part \"Experiment_dic\"", experiment},
+                  {liteChunks.textInfo, "the text-info part \"TextInfo_dic\"", text},
+                  {"ImageMetadataSeqLV|0!", "the picture-metadata part \"Metadata_dic\"", picture}};
+    for (const auto& b : blocks)
+        if (b.block.GetSize() == 0)
+            throw std::invalid_argument(std::string("size is zero: ") + b.part +
+                                        " of the raw metadata holds nothing to store as " + b.chunk);
+    for (const auto& b : blocks)
+        chunked.storeChunk(b.chunk, b.block.GetData(0), b.block.GetSize());
     return true;
 }
 

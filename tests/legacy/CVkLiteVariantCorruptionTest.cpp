@@ -99,6 +99,12 @@ TEST(CVkLiteVariantCorruption, EveryMutationReadsAsFailure) {
          }},
         {"nested count past its parent", false,
          [](Bytes& d, const Layout& l) { put32(d, l.deep.value, 1000); }},
+        // A count that disagrees with the items the level holds, yet fits inside its parent: the level's
+        // extent, and so where its next sibling starts, comes out wrong.
+        {"nested count too small", false,
+         [](Bytes& d, const Layout& l) { put32(d, l.inner.value, l.inner.count - 1); }},
+        {"nested count too large", false,
+         [](Bytes& d, const Layout& l) { put32(d, l.inner.value, l.inner.count + 1); }},
         {"old form: entry at its own level", true,
          [](Bytes& d, const Layout& l) { put64(d, l.inner.index, l.inner.pos); }},
         {"old form: entry at the root", true, [](Bytes& d, const Layout& l) { put64(d, l.deep.index, 0); }},

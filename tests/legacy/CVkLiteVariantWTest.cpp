@@ -66,7 +66,7 @@ TEST(CVkLiteVariantW, ChildrenKeepTheirOrderWhileTheIndexIsSortedByName) {
     EXPECT_EQ(walked, L"level 'r' 5\n  i32 'b' 1\n  i32 'a' 2\n  i32 'ab' 3\n  i32 '' 4\n  i32 'B' 5\n");
 }
 
-TEST(CVkLiteVariantW, NameLengthsCountUnitsAndLongNamesAreCutOnACodePoint) {
+TEST(CVkLiteVariantW, NameLengthsCountUnitsAndNamesBeyond255UnitsAreCutOnACodePoint) {
     struct Case {
         std::wstring name;
         unsigned nameLen;
@@ -78,9 +78,13 @@ TEST(CVkLiteVariantW, NameLengthsCountUnitsAndLongNamesAreCutOnACodePoint) {
         {smiley, 3, u"\U0001F600"},
         {std::wstring(300, L'n'), 255, std::u16string(254, u'n')},
         {std::wstring(254, L'n'), 255, std::u16string(254, u'n')},
-        // 253 units and a pair: the pair would be split at 254 units, so it goes whole.
-        {std::wstring(253, L'n') + smiley, 254, std::u16string(253, u'n')},
-        {std::wstring(252, L'n') + smiley, 255, std::u16string(252, u'n') + u"\U0001F600"},
+        // 255 units fill nameLen without the 0 unit: kept whole, as readers take such a name.
+        {std::wstring(255, L'n'), 255, std::u16string(255, u'n')},
+        {std::wstring(253, L'n') + smiley, 255, std::u16string(253, u'n') + u"\U0001F600"},
+        // Longer names are cut to 254 units; a pair that the cut would split goes whole.
+        {std::wstring(256, L'n'), 255, std::u16string(254, u'n')},
+        {std::wstring(253, L'n') + smiley + L"x", 254, std::u16string(253, u'n')},
+        {std::wstring(252, L'n') + smiley + L"xy", 255, std::u16string(252, u'n') + u"\U0001F600"},
     };
     for (const Case& c : cases) {
         const Bytes b = written([&](CVkLiteVariantW& w) {

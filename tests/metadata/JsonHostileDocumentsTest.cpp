@@ -4,6 +4,8 @@
 
 #include <metadata/JsonBridge.h>
 
+#include <legacy/CVkLiteVariantR.h>
+
 #include "support/ExperimentDocs.h"
 
 #include <gtest/gtest.h>
@@ -211,6 +213,113 @@ TEST(HostileDocuments, DeepExperimentTreeIsWalkedWithoutRecursion) {
     EXPECT_EQ(doc, json::parse(R"([{"type":"ZStackLoop","count":2,"nestingLevel":0,
                                     "parameters":{"homeIndex":0,"stepUm":1.0,"bottomToTop":true}}])"));
     EXPECT_EQ(table, FrameTable({{0}, {1}}));
+}
+
+// A caller's document nested a million levels deep would overflow the stack wherever the JSON library
+// copies or compares it. Every builder refuses such a document, in the part it reads, with one error.
+TEST(HostileDocuments, DeepDocumentsAreRefusedByEveryBuilder) {
+    // Built and handed over by moves only.
+    const auto deep = [] {
+        json v = 1;
+        for (int i = 0; i < 1000000; ++i) {
+            json outer = json::array();
+            outer.push_back(std::move(v));
+            v = std::move(outer);
+        }
+        return v;
+    };
+    const json attributesPart = {{"uiWidth_u32", 4},
+                                 {"uiHeight_u32", 2},
+                                 {"uiComp_u32", 1},
+                                 {"uiBpcSignificant_u32", 8},
+                                 {"eCompression_i32", 2}};
+    const json plane = {{"uiCompCount_u32", 1}, {"uiSampleIndex_u32", 0}};
+    const json pictures = {
+        {"sPicturePlanes_dic", {{"uiCount_u32", 1}, {"sPlaneNew_dic", {{"a0_dic", plane}}}}}};
+    const json raw = {{"Attributes_dic", attributesPart}, {"Metadata_dic", pictures}};
+    const json global = globalMetadata(raw, nullptr, nullptr, 1.0);
+    const json channels = metadata(raw, global, {}, {});
+    struct Case {
+        const char* what; // the start of the message
+        std::function<void(json)> call;
+    };
+    const auto withPart = [&](const char* key, const json::json_pointer& at) {
+        return [=](json d) {
+            json r = raw;
+            r[key][at] = std::move(d);
+            return r;
+        };
+    };
+    const json::json_pointer nameAt("/sPicturePlanes_dic/sPlaneNew_dic/a0_dic/sDescription_str");
+    const std::vector<Case> cases = {
+        {"attributes: Attributes_dic",
+         [&](json d) {
+             attributes(
+                 withPart("Attributes_dic", json::json_pointer("/dCompressionParam_dbl"))(std::move(d)));
+         }},
+        {"textInfo: TextInfo_dic",
+         [&](json d) {
+             json r = raw;
+             r["TextInfo_dic"]["TextInfoItem_0_str"] = std::move(d);
+             textInfo(r);
+         }},
+        {"globalMetadata: Attributes_dic",
+         [&](json d) {
+             globalMetadata(withPart("Attributes_dic", json::json_pointer("/x_dic"))(std::move(d)), nullptr,
+                            nullptr, 1.0);
+         }},
+        {"globalMetadata: Metadata_dic",
+         [&](json d) {
+             globalMetadata(withPart("Metadata_dic", nameAt)(std::move(d)), nullptr, nullptr, 1.0);
+         }},
+        {"globalMetadata: experiment", [&](json d) { globalMetadata(raw, d, nullptr, 1.0); }},
+        {"globalMetadata: textInfo",
+         [&](json d) {
+             json t;
+             t["optics"] = std::move(d);
+             globalMetadata(raw, nullptr, t, 1.0);
+         }},
+        {"metadata: Metadata_dic",
+         [&](json d) { metadata(withPart("Metadata_dic", nameAt)(std::move(d)), global, {}, {}); }},
+        {"metadata: Attributes_dic",
+         [&](json d) {
+             metadata(withPart("Attributes_dic", json::json_pointer("/x_dic"))(std::move(d)), global, {}, {});
+         }},
+        {"metadata: global",
+         [&](json d) {
+             json g = global;
+             g["volume"]["x"] = std::move(d);
+             metadata(raw, g, {}, {});
+         }},
+        {"composeRawMetadata: TextInfo_dic",
+         [&](json d) {
+             json t;
+             t["SVkImageTextInfo_dic"] = std::move(d);
+             composeRawMetadata({{"SVkImageAttributes_dic", attributesPart}}, nullptr, nullptr, t);
+         }},
+        {"writeRawMetadataToLiteVariants: TextInfo_dic",
+         [&](json d) {
+             json r = raw;
+             r["TextInfo_dic"] = std::move(d);
+             ZanLegacy::CVkLiteVariantR blocks[4];
+             writeRawMetadataToLiteVariants(r, blocks[0], blocks[1], blocks[2], blocks[3]);
+         }},
+        {"frameMetadata: channels",
+         [&](json d) {
+             json c = channels;
+             c["channels"][0]["x"] = std::move(d);
+             frameMetadata(global, c, nullptr, 0.0, {}, "");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        try {
+            c.call(deep());
+            ADD_FAILURE() << "not refused";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()), std::string(c.what) + ": nested deeper than 256 levels");
+        }
+    }
 }
 
 } // namespace

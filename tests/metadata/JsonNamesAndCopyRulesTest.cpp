@@ -1,6 +1,7 @@
 #include "MetadataTestSupport.h"
 
 #include <metadata/JsonBridge.h>
+#include <metadata/detail/CheckedReads.h>
 #include <imagefile/detail/RecordNames.h>
 
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 
 #include "../legacy/LiteVariantTestSupport.h"
 #include "MetadataTestSupport.h"
+#include "support/Expect.h"
 #include "support/RawMetadataFixtures.h"
 
 #include <metadata/JsonBridge.h>
@@ -161,7 +162,95 @@ TEST(RawMetadataToLegacy, ErrorsOfTheJsonLibraryPassOn) {
     EXPECT_EQ(untouched.GetData(), nullptr);
 }
 
-// Every suffix through our writer and reader: the values come back with their kinds.
+// What the legacy forms cannot hold is refused, with the key's path in the message, rather than stored
+// cut short: a NUL ends a string or a name there, and the binary form keeps 255 UTF-16 units of a name.
+// A name that fits is stored exactly, so keys that agree in their first 254 units stay apart.
+TEST(RawMetadataToLegacy, WhatTheFormsCannotHoldIsRefusedByKey) {
+    const std::string n254(254, 'n');
+    const json fits = {{n254 + "a_i32", 1}, // 255 units: the whole of nameLen, no 0 unit
+                       {n254 + "b_i32", 2}, // equal to the first in its first 254 units
+                       {n254 + "_i32", 3},  // the 254 units themselves
+                       {"s_str", "a"},
+                       {std::string(127, 'p') + "\U0001F52C" + std::string(126, 'q') + "_str", "pair"}};
+    const json back = fromBytes(ZanTest::liteVariantBytes(fits, "R"));
+    EXPECT_EQ(back, (json{{"R_dic", fits}}));
+
+    struct Case {
+        const char* what;
+        json part;
+        std::string binaryMessage;
+        std::string treeMessage; // empty: the tree stores it
+    };
+    const std::string nul("a\0b", 3);
+    const Case cases[] = {
+        {"a string with a NUL",
+         {{"L_dic", {{"s_str", nul}}}},
+         "makeCVkLiteVariantWFromJson: \"R/L_dic/s_str\" holds a string with a NUL character, which cannot "
+         "be stored",
+         "makeCVkVariantFromJson: \"R/L_dic/s_str\" holds a string with a NUL character, which cannot be "
+         "stored"},
+        {"a name with a NUL",
+         {{nul + "_i32", 1}},
+         "makeCVkLiteVariantWFromJson: \"R/a", // the rest of the key follows the NUL
+         "makeCVkVariantFromJson: \"R/a"},
+        {"a name of 256 units",
+         {{std::string(256, 'n') + "_i32", 1}},
+         "makeCVkLiteVariantWFromJson: \"R/" + std::string(256, 'n') +
+             "_i32\" has a name of 256 UTF-16 units; at most 255 can be stored",
+         ""},
+        {"a level name of 300 units",
+         {{std::string(300, 'l') + "_dic", {{"x_i32", 1}}}},
+         "has a name of 300 UTF-16 units; at most 255 can be stored",
+         ""},
+        {"255 units and a pair: 257 units",
+         {{std::string(255, 'n') + "\U0001F52C_i32", 1}},
+         "has a name of 257 UTF-16 units",
+         ""},
+    };
+    const auto message = [](const std::function<void()>& f) -> std::string {
+        try {
+            f();
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+        return {};
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const json wrapper = {{"R", c.part}};
+        CVkLiteVariantW writer;
+        const std::string binary = message([&] { makeCVkLiteVariantWFromJson(writer, wrapper); });
+        EXPECT_NE(binary.find(c.binaryMessage), std::string::npos) << binary;
+        CVkVariant tree;
+        tree.EnableTypeChange(true);
+        const std::string fromTree = message([&] { makeCVkVariantFromJson(tree, wrapper); });
+        if (!c.treeMessage.empty()) {
+            EXPECT_NE(fromTree.find(c.treeMessage), std::string::npos) << fromTree;
+        } else {
+            EXPECT_EQ(fromTree, "");
+        }
+        // As a part of a document, refused before its block is written.
+        CVkLiteVariantR a, e, m, t;
+        EXPECT_THROW(writeRawMetadataToLiteVariants(
+                         {{"Attributes_dic", {{"x_i32", 1}}}, {"TextInfo_dic", c.part}}, a, e, m, t),
+                     std::runtime_error);
+        EXPECT_EQ(t.GetSize(), 0u);
+    }
+}
+
+// A writer step that fails is refused too: a binary block holds one level at its top.
+TEST(RawMetadataToLegacy, ASecondTopLevelIsRefused) {
+    CVkLiteVariantW writer;
+    try {
+        makeCVkLiteVariantWFromJson(writer, {{"A", {{"x_i32", 1}}}, {"B", {{"y_i32", 2}}}});
+        ADD_FAILURE() << "a second top-level level was written";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(),
+                     "makeCVkLiteVariantWFromJson: \"B\" could not be written: the binary form holds "
+                     "a single level at its top");
+    }
+}
+
 TEST(RawMetadataBinary, RoundTripOfEverySuffix) {
     const json part = {{"b_bol", true},
                        {"f_bol", false},
@@ -255,14 +344,51 @@ TEST(RawMetadataBinary, EmptyAndDamagedReaders) {
     const Zan::ByteVector bytes = ZanTest::liteVariantBytes({{"a_i32", 1}, {"b_i32", 2}}, "R");
     // A root cut short is no item at all.
     EXPECT_EQ(fromBytes(Zan::ByteVector(bytes.begin(), bytes.end() - 1)), (json{{"_", nullptr}}));
-    // A count that claims one member more than the level holds ends the walk where its items end.
-    lite_test::Bytes more(bytes.begin(), bytes.end());
-    ZanLegacy::LiteVariant::ItemView root;
-    ASSERT_TRUE(ZanLegacy::LiteVariant::ParseItem(more.data(), 0, more.size(), root));
-    lite_test::put32(more, root.value, root.count + 1);
-    more.resize(more.size() + 8);
-    EXPECT_EQ(fromBytes(Zan::ByteVector(more.begin(), more.end())),
-              (json{{"R_dic", {{"a_i32", 1}, {"b_i32", 2}, {"i0000000002_", nullptr}}}}));
+}
+
+// A level's count decides where the level ends and its next sibling starts. One that disagrees with the
+// items the level holds is refused, with the block, rather than read with items lost and reported as read.
+TEST(RawMetadataBinary, LevelsWhoseCountDisagreesWithTheirItemsAreRefused) {
+    // R { a { x_i32 1 }, b_i32 2 }: the nested level comes first.
+    const Zan::ByteVector sound = ZanTest::liteVariantBytes({{"a_dic", {{"x_i32", 1}}}, {"b_i32", 2}}, "R");
+    const lite_test::Bytes base(sound.begin(), sound.end());
+    namespace lv = ZanLegacy::LiteVariant;
+    lv::ItemView root, inner;
+    ASSERT_TRUE(lv::ParseItem(base.data(), 0, base.size(), root));
+    ASSERT_TRUE(lv::ParseItem(base.data(), root.children, root.index, inner));
+    ASSERT_EQ(inner.type, lv::kLevel);
+    EXPECT_EQ(fromBytes(sound), (json{{"R_dic", {{"a_dic", {{"x_i32", 1}}}, {"b_i32", 2}}}}));
+
+    const struct {
+        const char* what;
+        std::size_t countAt;
+        std::uint32_t count;
+        std::size_t grow; // zero bytes appended, so that the larger index still fits the buffer
+    } cases[] = {
+        {"nested count too small", inner.value, 0, 0},
+        {"nested count too large", inner.value, 2, 0},
+        {"root count too small", root.value, 1, 0},
+        {"root count too large", root.value, 3, 8},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        lite_test::Bytes damaged = base;
+        lite_test::put32(damaged, c.countAt, c.count);
+        damaged.resize(damaged.size() + c.grow);
+        const Zan::ByteVector block(damaged.begin(), damaged.end());
+        EXPECT_TRUE(jsonFromLiteVariant(block).is_null());
+        CVkLiteVariantR reader;
+        lite_test::load(reader, damaged);
+        json out = {{"kept", 1}};
+        EXPECT_THROW(makeJsonFromCVkLiteVariantR(out, reader), std::runtime_error);
+        EXPECT_EQ(out, (json{{"kept", 1}}));
+        // The reader is left at the top, on the root again.
+        EXPECT_EQ(reader.GetCurrentType(), lv::kLevel);
+        EXPECT_EQ(reader.GetCurrentName().GetString(), std::wstring(L"R"));
+        // As the attributes part, the block gives no document at all.
+        ZAN_EXPECT_THROW_MSG(readRawMetadataFromLiteVariants(block, {}, {}, {}), std::runtime_error,
+                             "Cannot parse image attributes");
+    }
 }
 
 // A reader enters 256 levels; a document nested deeper is refused before anything is written, rather

@@ -2,6 +2,7 @@
 
 #include "../legacy/LiteVariantTestSupport.h"
 #include "support/Expect.h"
+#include "support/ExperimentDocs.h"
 #include "support/RawMetadataFixtures.h"
 
 #include <metadata/JsonBridge.h>
@@ -115,6 +116,32 @@ TEST(RawMetadataDocument, XmlBlocksGiveTheSameDocuments) {
     EXPECT_EQ(back, (json{{"Attributes_dic", {{"uiWidth_u32", 4}, {"pNone_", nullptr}}}}));
 }
 
+// An empty validity mask is a null "bar" member from XML variants and a member without a form from binary
+// ones: both routes give the same experiment, as if no byte mask were stored.
+TEST(RawMetadataDocument, EmptyValidityMasksGiveTheSameExperimentOnBothRoutes) {
+    using namespace ZanTest;
+    json periods = level(NETimeLevel, {{"pPeriod_dic", legacyList({timePars(3), timePars(5)}, "dic")},
+                                       {"pPeriodValid_bar", ""},
+                                       {"pPeriodValid_dic", legacyList({true, false}, "bol")}});
+    json points = level(XYPosLevel, xyPars({{1, 2}, {3, 4}}), {periods});
+    points["pItemValid_bar"] = "";
+    const json raw = rawWith(points, 6);
+    const json fromXml = readXmlVariantBlocks(xmlVariantBlocks(raw));
+    const json fromBinary = readLiteVariantBlocks(liteVariantBlocks(raw));
+    EXPECT_TRUE(fromXml["Experiment_dic"]["pItemValid_bar"].is_null());
+    EXPECT_FALSE(fromBinary["Experiment_dic"].contains("pItemValid_bar"));
+    FrameTable xmlFrames, binaryFrames;
+    const json experimentDoc = experiment(fromXml, json::object(), xmlFrames);
+    EXPECT_EQ(experimentDoc, experiment(fromBinary, json::object(), binaryFrames));
+    EXPECT_EQ(xmlFrames, binaryFrames);
+    // Every point stays; the periods follow the list of flags.
+    EXPECT_EQ(experimentDoc, json::parse(R"([
+        {"type":"XYPosLoop","count":2,"nestingLevel":0,"parameters":{"isSettingZ":false,"points":[
+            {"stagePositionUm":[1.0,2.0,0.0]},{"stagePositionUm":[3.0,4.0,0.0]}]}},
+        {"type":"NETimeLoop","count":3,"nestingLevel":1,"parameters":{"periods":[
+            {"count":3,"startMs":0.0,"periodMs":100.0,"durationMs":0.0}]}}])"));
+}
+
 TEST(RawMetadataDocument, BlocksThatCannotBeRead) {
     const Zan::ByteVector attributesXml = ZanTest::xmlVariantBytes({{"uiWidth_u32", 4}});
     for (const Zan::ByteVector& bad :
@@ -133,6 +160,23 @@ TEST(RawMetadataDocument, BlocksThatCannotBeRead) {
                   (json{{"Attributes_dic", {{"uiWidth_u32", 4}}}}));
     }
     EXPECT_TRUE(jsonFromLiteVariant({}).is_null());
+
+    // XML trees may nest deeper than binary blocks can: a part deeper than 256 levels is no part, so that
+    // no document read can fail to be written again.
+    const auto nested = [](int depth) {
+        json part = {{"v_i32", 1}};
+        for (int i = 1; i < depth; ++i)
+            part = json{{"l_dic", std::move(part)}};
+        return part;
+    };
+    const Zan::ByteVector deepest = ZanTest::xmlVariantBytes(nested(256), ZanTest::kTextInfoRoot);
+    EXPECT_EQ(readRawMetadataFromVariants(attributesXml, {}, {}, deepest)["TextInfo_dic"], nested(256));
+    const Zan::ByteVector tooDeep = ZanTest::xmlVariantBytes(nested(257), ZanTest::kTextInfoRoot);
+    EXPECT_FALSE(jsonFromSerializedVariant(tooDeep).is_null());
+    EXPECT_EQ(readRawMetadataFromVariants(attributesXml, {}, {}, tooDeep),
+              (json{{"Attributes_dic", {{"uiWidth_u32", 4}}}}));
+    ZAN_EXPECT_THROW_MSG(readRawMetadataFromVariants(ZanTest::xmlVariantBytes(nested(300)), {}, {}, {}),
+                         std::runtime_error, "Cannot parse image attributes");
 }
 
 TEST(RawMetadataDocument, WritingLeavesReadersOfMissingPartsAlone) {

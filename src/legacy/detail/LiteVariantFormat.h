@@ -63,8 +63,10 @@ int CompareWithName(const unsigned char* stored, unsigned nameLen, const char16_
 std::wstring Utf16ToWide(const unsigned char* units, std::size_t count);
 std::wstring Utf16ToWide(const std::u16string& text);
 
-// A name as it is stored: converted to UTF-16 (std::range_error for text that cannot be) and cut to
-// kMaxNameUnits units without splitting a surrogate pair. Null gives an empty name.
+// A name as it is stored: converted to UTF-16 (std::range_error for text that cannot be). A name of up
+// to kMaxNameLen units is kept whole (one of exactly kMaxNameLen units is stored without its 0 unit, as
+// readers take it); a longer one is cut to kMaxNameUnits units without splitting a surrogate pair. Null
+// gives an empty name.
 std::u16string StoredName(const wchar_t* name);
 std::u16string StoredName(std::u16string name);
 

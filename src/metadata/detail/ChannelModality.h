@@ -2,7 +2,7 @@
 
 // Modality flags of a channel (not installed): the names of a plane's modality bits.
 
-#include <metadata/JsonBridge.h>
+#include <metadata/JsonBridgeCore.h>
 
 #include <cstdint>
 
