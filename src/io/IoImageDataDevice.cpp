@@ -66,8 +66,8 @@ struct PlaneGeometry {
     std::string text() const {
         return std::to_string(width) + " x " + std::to_string(height) + " pixels of " +
                std::to_string(components) + " x " + std::to_string(bitsStored) + " bits" +
-               (format == IoImageDataDevice::FloatingPoint ? " (floating point)" : "") + ", lines aligned to " +
-               std::to_string(alignment);
+               (format == IoImageDataDevice::FloatingPoint ? " (floating point)" : "") +
+               ", lines aligned to " + std::to_string(alignment);
     }
 };
 
@@ -83,8 +83,8 @@ void requireUniformPlanes(IoImageDataDevice& device, const char* operation) {
         device.setCurrentPlane(p);
         const PlaneGeometry other(device);
         if (!(other == first))
-            throw std::runtime_error(name(operation) + ": plane " + std::to_string(p) + " holds " + other.text() +
-                                     ", plane 0 " + first.text());
+            throw std::runtime_error(name(operation) + ": plane " + std::to_string(p) + " holds " +
+                                     other.text() + ", plane 0 " + first.text());
     }
     device.setCurrentPlane(0);
 }
@@ -370,7 +370,8 @@ public:
             bands->lineSize_ = lineSize;
             break;
         case Kind::Strips:
-            bands->rows_ = std::min(requirePositive(access.rows, operation, "rows per strip"), device.height());
+            bands->rows_ =
+                std::min(requirePositive(access.rows, operation, "rows per strip"), device.height());
             bands->lineSize_ = lineSize;
             break;
         case Kind::Tiles: {

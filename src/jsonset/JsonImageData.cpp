@@ -6,8 +6,11 @@
 
 #include <imagefile/IoImageFile.h>
 
+#include <filesystem>
+#include <set>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace Zan {
 
@@ -57,8 +60,9 @@ std::unique_ptr<IoImageDataDevice> JsonFileDevice::Impl::imageData(unsigned seqI
     std::vector<std::shared_ptr<ImageData>> parts;
     parts.reserve(n);
     for (const json& name : *files)
-        parts.push_back(std::make_shared<ImageData>(ImageData::SetFile{description, name.get<std::string>(), true},
-                                                    attributesDocument, metadataDocument, writable));
+        parts.push_back(
+            std::make_shared<ImageData>(ImageData::SetFile{description, name.get<std::string>(), true},
+                                        attributesDocument, metadataDocument, writable));
     return std::make_unique<ImageDataN>(std::move(parts));
 }
 
@@ -199,10 +203,21 @@ JsonFileDevice::ImageDataN::ImageDataN(std::vector<std::shared_ptr<ImageData>> p
 JsonFileDevice::ImageDataN::~ImageDataN() = default;
 
 bool JsonFileDevice::ImageDataN::open(OpenMode mode) {
-    // No file is cut before every file is known to be writable.
-    if (mode & Write)
-        for (const auto& p : parts_)
+    // No file is cut before every file is known to be writable, and once: two parts writing one file
+    // would leave neither.
+    if (mode & Write) {
+        std::set<std::filesystem::path> files;
+        for (const auto& p : parts_) {
             p->checkWritable();
+            std::error_code error;
+            std::filesystem::path file = std::filesystem::weakly_canonical(p->path(), error);
+            if (error)
+                file = p->path();
+            if (!files.insert(file).second)
+                throw std::runtime_error("JsonFileDevice::ImageDataN::open: " + p->path() +
+                                         " holds two components of the frame; it is not written");
+        }
+    }
     if (!IoImageDataDevice::open(mode))
         return false;
     // A failed open leaves none of the files open.

@@ -49,6 +49,10 @@ std::optional<std::vector<SetFile>> frameFiles(const std::string& description, c
         const auto source = locateFrame(description, text, FrameUse::Change);
         if (!source.allowed())
             return std::nullopt;
+        // The description goes with the set anyway, and after its frames.
+        const fs::path name = fs::path(text).lexically_normal();
+        if (name == own || !seen.insert(name).second)
+            continue;
         SetFile file{source.path, {}};
         if (target) {
             const auto written = locateFrame(*target, text, FrameUse::Write);
@@ -56,9 +60,7 @@ std::optional<std::vector<SetFile>> frameFiles(const std::string& description, c
                 return std::nullopt;
             file.target = written.path;
         }
-        const fs::path name = fs::path(text).lexically_normal();
-        if (name != own && seen.insert(name).second)
-            files.push_back(std::move(file));
+        files.push_back(std::move(file));
     }
     return files;
 }

@@ -64,8 +64,15 @@ FrameLocation locateFrame(const std::string& description, const std::string& nam
     if (use == FrameUse::Read)
         return location;
     location.refusal = confinementRefusal(description, frame);
-    if (location.refusal.empty() && use == FrameUse::Write)
-        location.refusal = writeRefusal(location.path);
+    if (!location.refusal.empty() || use != FrameUse::Write)
+        return location;
+    location.refusal = writeRefusal(location.path);
+    // A frame written over the description would lose the set, and the description written back the frame.
+    std::error_code frameError, descriptionError;
+    const fs::path file = fs::weakly_canonical(location.path, frameError),
+                   own = fs::weakly_canonical(fs::path(description), descriptionError);
+    if (location.refusal.empty() && !frameError && !descriptionError && file == own)
+        location.refusal = "is the set's description";
     return location;
 }
 

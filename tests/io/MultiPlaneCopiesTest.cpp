@@ -52,9 +52,13 @@ public:
     void readCurrentPlane(void* dst, long stride) override { current().readCurrentPlane(dst, stride); }
     void readCurrentTile(void* dst, long stride) override { current().readCurrentTile(dst, stride); }
     void readCurrentStrip(void* dst, long stride) override { current().readCurrentStrip(dst, stride); }
-    void writeCurrentPlane(const void* src, long stride) override { current().writeCurrentPlane(src, stride); }
+    void writeCurrentPlane(const void* src, long stride) override {
+        current().writeCurrentPlane(src, stride);
+    }
     void writeCurrentTile(const void* src, long stride) override { current().writeCurrentTile(src, stride); }
-    void writeCurrentStrip(const void* src, long stride) override { current().writeCurrentStrip(src, stride); }
+    void writeCurrentStrip(const void* src, long stride) override {
+        current().writeCurrentStrip(src, stride);
+    }
     void readCurrentPlaneRect(void* dst, long stride, const Zan::Rectangle& r) override {
         current().readCurrentPlaneRect(dst, stride, r);
     }
@@ -126,7 +130,8 @@ TEST(MultiPlaneCopies, PlanesOfAnotherGeometryAreRefusedByEveryCopy) {
             {"packedImageToFloat", [&] { frame->packedImageToFloat(floats.data(), 32); }},
             {"planarImage", [&] { frame->planarImage(planar.data(), 4); }},
             {"packedDownsampledRect", [&] { frame->packedDownsampledRect(2, 2, 0, 0, 2, 2, out.data(), 4); }},
-            {"planarDownsampledRect", [&] { frame->planarDownsampledRect(2, 2, 0, 0, 2, 2, planar.data(), 2); }},
+            {"planarDownsampledRect",
+             [&] { frame->planarDownsampledRect(2, 2, 0, 0, 2, 2, planar.data(), 2); }},
             {"packedPixels", [&] { frame->packedPixels(points, pixels.data(), 4); }},
             {"planarPixels", [&] { frame->planarPixels(points, pixels.data(), 4); }},
         };

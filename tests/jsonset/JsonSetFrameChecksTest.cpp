@@ -33,7 +33,8 @@ const Part notTiff{std::nullopt, true};
 
 // Writes a set of one frame with the attributes of set whose files are parts (named c1.tif, c2.tif, ...)
 // and returns the description's path.
-std::string writeOneFrameSet(const ZanTest::TempDir& dir, const FrameFile& set, const std::vector<Part>& parts) {
+std::string writeOneFrameSet(const ZanTest::TempDir& dir, const FrameFile& set,
+                             const std::vector<Part>& parts) {
     json names = json::array();
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const std::string name = "c" + std::to_string(i + 1) + ".tif";
@@ -44,8 +45,8 @@ std::string writeOneFrameSet(const ZanTest::TempDir& dir, const FrameFile& set, 
             std::ofstream(dir.file(name)) << "not a TIFF, but long enough to be read as a header";
     }
     const std::string path = dir.file("set.json");
-    std::ofstream(path) << json({{"attributes", ZanTest::frameFileAttributes(set)}, {"frames", {{{"files", names}}}}})
-                               .dump();
+    std::ofstream(path)
+        << json({{"attributes", ZanTest::frameFileAttributes(set)}, {"frames", {{{"files", names}}}}}).dump();
     return path;
 }
 
@@ -61,21 +62,40 @@ TEST(JsonSetFrameChecks, FramesThatDisagreeDoNotOpen) {
         std::vector<Part> parts;
         std::string message; // empty: open returns false
     } cases[] = {
-        {"second file larger", set, {{plane}, {FrameFile{600, 600, 8, 1}}},
+        {"second file larger",
+         set,
+         {{plane}, {FrameFile{600, 600, 8, 1}}},
          "c2.tif holds 600 x 600 pixels" + says + "4 x 4 pixels"},
-        {"first file smaller", set, {{FrameFile{2, 4, 8, 1}}, {plane}}, "c1.tif holds 2 x 4 pixels" + says + "4 x 4 pixels"},
-        {"second file deeper", set, {{plane}, {FrameFile{4, 4, 16, 1}}},
+        {"first file smaller",
+         set,
+         {{FrameFile{2, 4, 8, 1}}, {plane}},
+         "c1.tif holds 2 x 4 pixels" + says + "4 x 4 pixels"},
+        {"second file deeper",
+         set,
+         {{plane}, {FrameFile{4, 4, 16, 1}}},
          "c2.tif holds 16 bits per sample" + says + "8"},
-        {"second file of three components", set, {{plane}, {FrameFile{4, 4, 8, 3}}},
+        {"second file of three components",
+         set,
+         {{plane}, {FrameFile{4, 4, 8, 3}}},
          "c2.tif holds 3 components" + says + "1 (one component per file)"},
-        {"second file of floats", FrameFile{4, 4, 32, 2}, {{FrameFile{4, 4, 32, 1}}, {FrameFile{4, 4, 32, 1, true}}},
+        {"second file of floats",
+         FrameFile{4, 4, 32, 2},
+         {{FrameFile{4, 4, 32, 1}}, {FrameFile{4, 4, 32, 1, true}}},
          "c2.tif holds floating-point samples" + says + "unsigned samples"},
         {"second file missing", set, {{plane}, missing}, ""},
         {"second file not a TIFF", set, {{plane}, notTiff}, ""},
-        {"one file larger", set, {{FrameFile{600, 600, 8, 2}}}, "c1.tif holds 600 x 600 pixels" + says + "4 x 4 pixels"},
+        {"one file larger",
+         set,
+         {{FrameFile{600, 600, 8, 2}}},
+         "c1.tif holds 600 x 600 pixels" + says + "4 x 4 pixels"},
         {"one file deeper", set, {{FrameFile{4, 4, 16, 2}}}, "c1.tif holds 16 bits per sample" + says + "8"},
-        {"one file of three components", set, {{FrameFile{4, 4, 8, 3}}}, "c1.tif holds 3 components" + says + "2"},
-        {"one file of floats", FrameFile{4, 4, 32, 1}, {{FrameFile{4, 4, 32, 1, true}}},
+        {"one file of three components",
+         set,
+         {{FrameFile{4, 4, 8, 3}}},
+         "c1.tif holds 3 components" + says + "2"},
+        {"one file of floats",
+         FrameFile{4, 4, 32, 1},
+         {{FrameFile{4, 4, 32, 1, true}}},
          "c1.tif holds floating-point samples" + says + "unsigned samples"},
         {"one file missing", set, {missing}, ""},
     };
@@ -109,7 +129,8 @@ std::vector<char> interleaved(const std::vector<FrameFile>& files) {
     for (const FrameFile& file : files) {
         const std::vector<char> pixels = ZanTest::frameFilePixels(file);
         for (long i = 0; i < f.width * f.height; ++i)
-            std::memcpy(packed.data() + (i * channels + first) * bytes, pixels.data() + i * file.components * bytes,
+            std::memcpy(packed.data() + (i * channels + first) * bytes,
+                        pixels.data() + i * file.components * bytes,
                         static_cast<std::size_t>(file.components * bytes));
         first += file.components;
     }
@@ -125,7 +146,9 @@ TEST(JsonSetFrameChecks, FramesThatAgreeReadBack) {
         std::vector<FrameFile> files;
     } cases[] = {
         {"strips and tiles", {32, 32, 16, 2}, {{32, 32, 16, 1, false, 0, 1}, {32, 32, 16, 1, false, 16, 2}}},
-        {"three files", {5, 3, 8, 3}, {{5, 3, 8, 1, false, 0, 3}, {5, 3, 8, 1, false, 0, 4}, {5, 3, 8, 1, false, 0, 5}}},
+        {"three files",
+         {5, 3, 8, 3},
+         {{5, 3, 8, 1, false, 0, 3}, {5, 3, 8, 1, false, 0, 4}, {5, 3, 8, 1, false, 0, 5}}},
         {"one file of colour", {7, 5, 8, 3}, {{7, 5, 8, 3, false, 0, 6}}},
         {"one file of floats", {6, 2, 32, 1, true}, {{6, 2, 32, 1, true, 0, 7}}},
     };

@@ -70,13 +70,14 @@ TEST_F(JsonSetWrites, FrameFilesOutsideTheFolderAreNotWritten) {
         {"link.tif", "is a symbolic link"},
         {"out/victim.txt", "leads out of the set's folder through a symbolic link"},
         {"sub", "is a folder"},
+        {"set.json", "is the set's description"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ZanTest::writeFrameFile((set / good).string(), frame);
         const std::string goodBytes = ZanTest::readFileText(set / good);
-        const std::string expected =
-            "JsonFileDevice::ImageData::open: frame file \"" + c.name + "\" " + c.refusal + "; it is not written";
+        const std::string expected = "JsonFileDevice::ImageData::open: frame file \"" + c.name + "\" " +
+                                     c.refusal + "; it is not written";
         for (const json& names : {json{c.name}, json{good, c.name}}) {
             FrameFile stored = frame;
             stored.components = static_cast<long>(names.size());
@@ -93,14 +94,25 @@ TEST_F(JsonSetWrites, FrameFilesOutsideTheFolderAreNotWritten) {
             EXPECT_EQ(ZanTest::readFileText(set / good), goodBytes);
         }
     }
+    // Two components in one file would leave neither.
+    FrameFile two = frame;
+    two.components = 2;
+    std::ofstream(description) << json({{"attributes", ZanTest::frameFileAttributes(two)},
+                                        {"frames", {{{"files", {"good.tif", "./good.tif"}}}}}})
+                                      .dump();
+    JsonFileDevice device(description);
+    ASSERT_TRUE(device.open(IoDevice::Read | IoDevice::Update, 3, nullptr));
+    ZAN_EXPECT_THROW_MSG(device.imageData(0)->open(IoImageDataDevice::Write), std::runtime_error,
+                         "JsonFileDevice::ImageDataN::open: " + (set / "./good.tif").string() +
+                             " holds two components of the frame; it is not written");
 }
 
 // Reads follow the names: a frame outside the folder, named by "..", by an absolute name or through a
 // link to a folder, reads back.
 TEST_F(JsonSetWrites, FramesNamedOutsideTheFolderAreRead) {
     const std::vector<char> expected = ZanTest::frameFilePixels(frame);
-    for (const std::string& name :
-         {std::string("../outside/shared.tif"), (outside / "shared.tif").string(), std::string("out/shared.tif")}) {
+    for (const std::string& name : {std::string("../outside/shared.tif"), (outside / "shared.tif").string(),
+                                    std::string("out/shared.tif")}) {
         SCOPED_TRACE(name);
         describe({name});
         JsonFileDevice device(description);
@@ -158,6 +170,7 @@ TEST_F(JsonSetWrites, WhereANameLeads) {
         {"sub/", "names no file", "names no file"},
         {".", "names no file", "names no file"},
         {"sub", "is a folder", "is a folder"},
+        {"set.json", "", "is the set's description"},
         {"out/new.tif", "leads out of the set's folder through a symbolic link",
          "leads out of the set's folder through a symbolic link"},
     };

@@ -142,8 +142,9 @@ inline std::vector<char> frameFilePixels(const FrameFile& f) {
     for (long y = 0; y < f.height; ++y)
         for (long x = 0; x < f.width; ++x)
             for (long c = 0; c < f.components; ++c) {
-                const std::uint64_t v = static_cast<std::uint64_t>(x * 5 + y * 71 + c * 40 + f.seed * 13 + 1) *
-                                        (bytes > 1 ? 257u : 1u);
+                const std::uint64_t v =
+                    static_cast<std::uint64_t>(x * 5 + y * 71 + c * 40 + f.seed * 13 + 1) *
+                    (bytes > 1 ? 257u : 1u);
                 std::memcpy(pixels.data() + y * line + (x * f.components + c) * bytes, &v,
                             static_cast<size_t>(bytes));
             }

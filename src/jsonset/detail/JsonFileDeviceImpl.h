@@ -234,6 +234,8 @@ public:
     bool open(OpenMode mode) override;
     // Throws as open(Write) would for a file that may not be written; touches no file.
     void checkWritable() const;
+    // Where the file is read from.
+    const std::string& path() const { return path_; }
     void close() override;
     // Not supported: std::logic_error.
     void readCurrentPlaneRect(void* dst, long stride, const Rectangle& r) override;

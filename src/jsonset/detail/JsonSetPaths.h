@@ -13,7 +13,7 @@ enum class FrameUse {
     Read,   // the file is read: a rooted name as it is, any other beside the description
     Change, // the source of a copy or move, a file removed: the name must stay inside the set's folder
     Write,  // a file written (a frame opened for writing, the target of a copy or move): as Change, and
-            // the file itself must not be a symbolic link
+            // the file itself must be neither a symbolic link nor the description
 };
 
 struct FrameLocation {
