@@ -16,12 +16,12 @@
 #include <imagefile/IoImageFile.h>
 #include <jsonset/JsonFileDevice.h>
 
+#include <support/FuzzBytes.h>
 #include <support/FuzzRequire.h>
 #include <support/FuzzScratchDir.h>
 #include <support/JsonSets.h>
 
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -35,18 +35,6 @@ namespace {
 namespace fs = std::filesystem;
 using ZanTest::FrameFile;
 using ZanTest::fuzzRequire;
-
-class Bytes {
-public:
-    Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    unsigned next() { return pos_ < size_ ? data_[pos_++] : 0; }
-    long range(long low, long high) { return low + static_cast<long>(next() % (high - low + 1)); }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
-};
 
 const FrameFile shared{3, 2, 8, 1, false, 0, 99};
 const char* const victimText = "not part of any set";
@@ -122,7 +110,7 @@ bool inside(const fs::path& folder, const fs::path& p) {
 const char* const alphabet[] = {"a.tif", "b.tif", "sub",     "..",         "/",          "L", "D",
                                 "I",     "F",     "outside", "shared.tif", "victim.txt", ".", "c.tif"};
 
-std::string nameFrom(Bytes& in, const fs::path& root) {
+std::string nameFrom(ZanTest::FuzzBytes& in, const fs::path& root) {
     const long tokens = in.range(1, 3);
     std::string name;
     for (long t = 0; t < tokens; ++t) {
@@ -139,23 +127,6 @@ std::string nameFrom(Bytes& in, const fs::path& root) {
 struct Frame {
     std::vector<std::string> names;
 };
-
-// Component c of every pixel from file c (or all components from one file).
-std::vector<char> interleaved(const std::vector<FrameFile>& files, long channels) {
-    const FrameFile& f = files.front();
-    const long bytes = f.bits / 8;
-    std::vector<char> packed(static_cast<std::size_t>(f.width * f.height * channels * bytes));
-    long first = 0;
-    for (const FrameFile& file : files) {
-        const std::vector<char> pixels = ZanTest::frameFilePixels(file);
-        for (long i = 0; i < f.width * f.height; ++i)
-            std::memcpy(packed.data() + (i * channels + first) * bytes,
-                        pixels.data() + i * file.components * bytes,
-                        static_cast<std::size_t>(file.components * bytes));
-        first += file.components;
-    }
-    return packed;
-}
 
 bool sameGeometry(const FrameFile& a, const FrameFile& b) {
     return a.width == b.width && a.height == b.height && a.bits == b.bits && a.components == b.components &&
@@ -187,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 512)
         return 0;
     static const Tree tree;
-    Bytes in(data, size);
+    ZanTest::FuzzBytes in(data, size);
 
     // The set.
     FrameFile set{in.range(1, 20), in.range(1, 20), 8, 1};
@@ -308,7 +279,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const auto pixels = readFrame(file, static_cast<unsigned>(f), stride, set.height);
             fuzzRequire(pixels.has_value() == agrees);
             if (pixels)
-                fuzzRequire(*pixels == interleaved(holds, set.components));
+                fuzzRequire(*pixels == ZanTest::interleavedFrameFiles(holds));
         }
         file.close();
     }

@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -117,26 +116,6 @@ TEST(JsonSetFrameChecks, FramesThatDisagreeDoNotOpen) {
     }
 }
 
-// Packed frame of files, each holding a component (or all of them): component c of a pixel from file c.
-std::vector<char> interleaved(const std::vector<FrameFile>& files) {
-    const FrameFile& f = files.front();
-    const long bytes = f.bits / 8;
-    long channels = 0;
-    for (const FrameFile& file : files)
-        channels += file.components;
-    std::vector<char> packed(static_cast<std::size_t>(f.width * f.height * channels * bytes));
-    long first = 0;
-    for (const FrameFile& file : files) {
-        const std::vector<char> pixels = ZanTest::frameFilePixels(file);
-        for (long i = 0; i < f.width * f.height; ++i)
-            std::memcpy(packed.data() + (i * channels + first) * bytes,
-                        pixels.data() + i * file.components * bytes,
-                        static_cast<std::size_t>(file.components * bytes));
-        first += file.components;
-    }
-    return packed;
-}
-
 // Frames whose files agree read back pixel for pixel, files of one frame stored differently (strips in
 // one, tiles in the other) included.
 TEST(JsonSetFrameChecks, FramesThatAgreeReadBack) {
@@ -166,7 +145,7 @@ TEST(JsonSetFrameChecks, FramesThatAgreeReadBack) {
         ASSERT_TRUE(frame->open(IoImageDataDevice::Read));
         std::vector<char> pixels(static_cast<std::size_t>(stride * a.heightPx));
         frame->packedImage(pixels.data(), stride);
-        EXPECT_EQ(pixels, interleaved(c.files));
+        EXPECT_EQ(pixels, ZanTest::interleavedFrameFiles(c.files));
         frame->close();
     }
 }

@@ -167,4 +167,25 @@ inline std::vector<char> writeFrameFile(const std::string& path, const FrameFile
     return pixels;
 }
 
+// The packed frame of files of one geometry, each holding some of its components in order (one file may
+// hold all of them): the components of a pixel from file 0, then from file 1, ...
+inline std::vector<char> interleavedFrameFiles(const std::vector<FrameFile>& files) {
+    const FrameFile& f = files.front();
+    const long bytes = f.bits / 8;
+    long channels = 0;
+    for (const FrameFile& file : files)
+        channels += file.components;
+    std::vector<char> packed(static_cast<std::size_t>(f.width * f.height * channels * bytes));
+    long first = 0;
+    for (const FrameFile& file : files) {
+        const std::vector<char> pixels = frameFilePixels(file);
+        for (long i = 0; i < f.width * f.height; ++i)
+            std::memcpy(packed.data() + (i * channels + first) * bytes,
+                        pixels.data() + i * file.components * bytes,
+                        static_cast<std::size_t>(file.components * bytes));
+        first += file.components;
+    }
+    return packed;
+}
+
 } // namespace ZanTest
