@@ -2,6 +2,7 @@
 // storage (whole plane in memory, strips, tiles, plain plane reads) with arbitrary rectangles, scales and
 // points. Every destination is exactly as large as the operation's layout needs, so a write past it or a
 // read past the frame is a sanitizer report. Refusals (std::exception) are fine.
+#include <support/FuzzBytes.h>
 #include <support/ImageDataTestDevices.h>
 
 #include <cstdint>
@@ -11,19 +12,6 @@
 
 namespace {
 
-class Bytes {
-public:
-    Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    unsigned next() { return pos_ < size_ ? data_[pos_++] : 0; }
-    // A value in [low, high].
-    long range(long low, long high) { return low + static_cast<long>(next() % (high - low + 1)); }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
-};
-
 using Buffer = std::vector<char>;
 
 } // namespace
@@ -31,7 +19,7 @@ using Buffer = std::vector<char>;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace ZanTest;
     using Zan::IoImageDataDevice;
-    Bytes in(data, size);
+    FuzzBytes in(data, size);
 
     Geometry g{"fuzz", 0, 0, 0, 0, 0, 0};
     g.width = in.range(1, 40);

@@ -52,6 +52,43 @@ long planeLineSize(const IoImageDataDevice& device) {
     return device.align(product(device.width(), pixelSize(device)), device.lineAlignment());
 }
 
+// What sizes the buffers of a copy. The multi-plane copies size theirs from one plane and read every plane
+// into them, so every plane must have plane 0's.
+struct PlaneGeometry {
+    long width, height, bitsStored, components, alignment;
+    int format;
+    bool operator==(const PlaneGeometry&) const = default;
+
+    explicit PlaneGeometry(const IoImageDataDevice& device)
+        : width(device.width()), height(device.height()), bitsStored(device.bitsPerComponentStored()),
+          components(device.componentsPerPixel()), alignment(device.lineAlignment()),
+          format(device.dataFormat()) {}
+    std::string text() const {
+        return std::to_string(width) + " x " + std::to_string(height) + " pixels of " +
+               std::to_string(components) + " x " + std::to_string(bitsStored) + " bits" +
+               (format == IoImageDataDevice::FloatingPoint ? " (floating point)" : "") +
+               ", lines aligned to " + std::to_string(alignment);
+    }
+};
+
+// Refuses a frame whose planes differ in geometry before a buffer is sized: no format can then make a
+// multi-plane copy write past one, or hand out bytes it never read. Leaves plane 0 current.
+void requireUniformPlanes(IoImageDataDevice& device, const char* operation) {
+    const long planeCount = device.planes();
+    if (planeCount < 2)
+        return;
+    device.setCurrentPlane(0);
+    const PlaneGeometry first(device);
+    for (long p = 1; p < planeCount; ++p) {
+        device.setCurrentPlane(p);
+        const PlaneGeometry other(device);
+        if (!(other == first))
+            throw std::runtime_error(name(operation) + ": plane " + std::to_string(p) + " holds " +
+                                     other.text() + ", plane 0 " + first.text());
+    }
+    device.setCurrentPlane(0);
+}
+
 // The current plane's bytes with the plane line size as stride: the format's own memory when it offers the
 // plane there, else a copy in one buffer that serves every plane of the call.
 class PlaneSource {
@@ -311,43 +348,49 @@ private:
 // interleaved into the destination in one pass over the destination's memory.
 class PlaneBands {
 public:
-    // Null when the format offers none of these accesses or its bands would be large.
+    // Null when the format offers none of these accesses, its planes do not share one, or its bands would
+    // be large. The planes' geometry must agree (requireUniformPlanes) before a band is made.
     static std::unique_ptr<PlaneBands> make(IoImageDataDevice& device, const char* operation) {
         const long planeCount = device.planes(), pixel = pixelSize(device), lineSize = planeLineSize(device);
         auto bands = std::unique_ptr<PlaneBands>(new PlaneBands(device, planeCount));
-        long rowsPerStrip = 0, tileW = 0, tileH = 0;
-        bool inMemory = true;
-        for (long p = 0; p < planeCount && inMemory; ++p) {
+        // Every plane is read with one band layout: planes read in different ways (strips of other sizes,
+        // say) are read plane by plane instead, each into a buffer of its own size.
+        device.setCurrentPlane(0);
+        const Access access = accessOf(device);
+        for (long p = 1; p < planeCount; ++p) {
             device.setCurrentPlane(p);
-            inMemory = device.memoryMappedPlane() != nullptr;
+            if (accessOf(device) != access)
+                return nullptr;
         }
-        if (inMemory) {
-            bands->kind_ = Kind::Memory;
+        bands->kind_ = access.kind;
+        switch (access.kind) {
+        case Kind::Memory:
+        case Kind::Rectangles:
             bands->rows_ = std::max(1L, cacheBudget / product(planeCount, std::max(1L, lineSize)));
             bands->lineSize_ = lineSize;
-        } else if (device.isStriped(&rowsPerStrip)) {
-            bands->kind_ = Kind::Strips;
+            break;
+        case Kind::Strips:
             bands->rows_ =
-                std::min(requirePositive(rowsPerStrip, operation, "rows per strip"), device.height());
+                std::min(requirePositive(access.rows, operation, "rows per strip"), device.height());
             bands->lineSize_ = lineSize;
-        } else if (device.isTiled(&tileW, &tileH)) {
-            const TileShape tile(device, tileW, tileH, pixel, operation);
-            bands->kind_ = Kind::Tiles;
+            break;
+        case Kind::Tiles: {
+            const TileShape tile(device, access.tileWidth, access.rows, pixel, operation);
             bands->tileWidth_ = tile.width;
             bands->rows_ = tile.height;
             // Whole tiles across, the last one reaching beyond the frame, plus what a format pads them with.
             const long across = (device.width() + tile.width - 1) / tile.width;
             bands->lineSize_ =
                 product(across, product(tile.width, pixel)) + (tile.lineSize - tile.width * pixel);
-        } else {
-            bands->kind_ = Kind::Rectangles;
-            bands->rows_ = std::max(1L, cacheBudget / product(planeCount, std::max(1L, lineSize)));
-            bands->lineSize_ = lineSize;
+            break;
+        }
         }
         bands->planeBytes_ = bands->kind_ == Kind::Memory ? 0 : product(bands->rows_, bands->lineSize_);
         if (product(bands->planeBytes_, planeCount) > maxBandBytes)
             return nullptr;
-        bands->scratch_.resize(static_cast<size_t>(bands->planeBytes_ * planeCount));
+        // Zeroed: a format that leaves part of a strip or tile unwritten hands out zeros there, never what
+        // the heap held.
+        bands->scratch_.assign(static_cast<size_t>(bands->planeBytes_ * planeCount), 0);
         return bands;
     }
 
@@ -386,8 +429,9 @@ public:
                 try {
                     device_.readCurrentPlaneRect(out, lineSize_, {0, y, device_.width(), n});
                 } catch (const std::logic_error&) {
-                    // Formats may leave rectangle reads out; they are then read plane by plane.
-                    if (y == 0 && p == 0)
+                    // Formats may leave rectangle reads out; they are then read plane by plane. Nothing has
+                    // reached the destination before the first band is complete.
+                    if (y == 0)
                         return -1;
                     throw;
                 }
@@ -399,6 +443,25 @@ public:
 
 private:
     enum class Kind { Memory, Strips, Tiles, Rectangles };
+    // How a plane is read; rows are the rows per strip or the tile height.
+    struct Access {
+        Kind kind = Kind::Memory;
+        long rows = 0, tileWidth = 0;
+        bool operator==(const Access&) const = default;
+    };
+    static Access accessOf(const IoImageDataDevice& device) {
+        Access access;
+        long tileWidth = 0, tileHeight = 0;
+        if (device.memoryMappedPlane())
+            access.kind = Kind::Memory;
+        else if (device.isStriped(&access.rows))
+            access.kind = Kind::Strips;
+        else if (device.isTiled(&tileWidth, &tileHeight))
+            access = {Kind::Tiles, tileHeight, tileWidth};
+        else
+            access = {Kind::Rectangles, 0, 0};
+        return access;
+    }
     // Bytes of one band of every plane that interleaving keeps in the cache, and the most a band may take
     // (a format's strips or tiles may be far larger than that).
     static constexpr long cacheBudget = 256L << 10;
@@ -513,6 +576,7 @@ void IoImageDataDevice::packedImage(void* dst, long stride) {
         readCurrentPlane(dst, stride);
         return;
     }
+    requireUniformPlanes(*this, "packedImage");
     const long bits = bitsPerComponentStored(), components = componentsPerPixel(), all = channels();
     const long bytes = sampleBytes(bits, toComponent), rows = height(), columns = width();
     const int interp = interpretation();
@@ -560,6 +624,7 @@ void IoImageDataDevice::setPackedImage(const void* src, long stride) {
         writeCurrentPlane(src, stride);
         return;
     }
+    requireUniformPlanes(*this, "setPackedImage");
     const long bits = bitsPerComponentStored(), components = componentsPerPixel(), all = channels();
     sampleBytes(bits, toPlane);
     const long lineSize = planeLineSize(*this);
@@ -575,6 +640,7 @@ void IoImageDataDevice::setPackedImage(const void* src, long stride) {
 
 void IoImageDataDevice::packedImageToFloat(float* dst, long stride) {
     requireRead(*this, "readImage");
+    requireUniformPlanes(*this, "packedImageToFloat");
     if (dataFormat() == FloatingPoint) {
         requireFloat32(*this, "packedImageToFloat");
         packedImage(dst, stride);
@@ -630,6 +696,7 @@ void IoImageDataDevice::packedImageRectToFloat(float* dst, long stride, const Re
 
 void IoImageDataDevice::planarImage(void* dst, long stride) {
     requireRead(*this, "readImage");
+    requireUniformPlanes(*this, "planarImage");
     const long planeCount = planes(), components = componentsPerPixel(), rows = height();
     char* out = static_cast<char*>(dst);
     if (components == 1) {
@@ -755,6 +822,7 @@ void IoImageDataDevice::readCurrentDownsampledRect(long dstW, long dstH, long x,
 void IoImageDataDevice::packedDownsampledRect(long dstW, long dstH, long x, long y, long w, long h, void* dst,
                                               long dstStride) {
     requireRead(*this, "packedDownsampledRect");
+    requireUniformPlanes(*this, "packedDownsampledRect");
     const long planeCount = planes();
     if (planeCount == 1) {
         setCurrentPlane(0);
@@ -778,6 +846,7 @@ void IoImageDataDevice::packedDownsampledRect(long dstW, long dstH, long x, long
 void IoImageDataDevice::planarDownsampledRect(long dstW, long dstH, long x, long y, long w, long h, void* dst,
                                               long dstStride) {
     requireRead(*this, "planarDownsampledRect");
+    requireUniformPlanes(*this, "planarDownsampledRect");
     const long planeCount = planes(), components = componentsPerPixel(), rows = height();
     char* out = static_cast<char*>(dst);
     if (components == 1) {
@@ -863,6 +932,7 @@ void IoImageDataDevice::readCurrentPixels(const std::vector<Coordinates>& points
 
 void IoImageDataDevice::packedPixels(const std::vector<Coordinates>& points, void* dst, long dstSize) {
     requireRead(*this, "packedPixels");
+    requireUniformPlanes(*this, "packedPixels");
     const long planeCount = planes();
     if (planeCount == 1) {
         setCurrentPlane(0);
@@ -885,6 +955,7 @@ void IoImageDataDevice::packedPixels(const std::vector<Coordinates>& points, voi
 
 void IoImageDataDevice::planarPixels(const std::vector<Coordinates>& points, void* dst, long dstSize) {
     requireRead(*this, "planarPixels");
+    requireUniformPlanes(*this, "planarPixels");
     const long planeCount = planes(), components = componentsPerPixel();
     const long count = static_cast<long>(points.size());
     char* out = static_cast<char*>(dst);

@@ -123,7 +123,9 @@ public:
 
     // ---- Whole-frame and rectangle copies. Reads need the Read bit ("IoImageDataDevice::readImage: not
     // readible"), the write needs the Write bit ("IoImageDataDevice::readImage: not writable"). They move the
-    // cursors and leave them wherever their last step put them.
+    // cursors and leave them wherever their last step put them. The copies of several planes (these, the
+    // downsampled and the scattered-pixel ones) refuse a frame whose planes differ in size, stored depth,
+    // components, line alignment or sample format with std::runtime_error naming both planes.
 
     // height() lines of width() * channels() samples; plane p is component p (see Interpretation).
     void packedImage(void* dst, long stride);

@@ -35,10 +35,16 @@ namespace Zan {
 // Write | Update (truncates) and Update (appends); any other throws std::logic_error. Read access is given
 // by Read and Update, write access by Write, Append and Update.
 //
-// The IoFile operations copy, move and delete a set with the frame files its description names. Names
-// that are absolute, that climb out of the description's directory or that lead out of it through a
-// symbolic link are refused before anything is touched, so a damaged description can never make them
-// touch a file outside its set.
+// A frame device opens only when every file of the frame agrees with the attributes (size, bits in
+// memory, components, sample type; each file of a frame stored one component per file holds one
+// component): what a caller sizes from attributes() is what a frame delivers.
+//
+// Reads follow the frame names wherever they lead. Writes stay inside the description's folder: a frame
+// file is opened for writing, and copied or moved onto, only when its name is relative, has no "..",
+// leads out of the folder through no symbolic link and is no link itself; the description is not opened
+// for writing, nor written back, through a symbolic link. The IoFile operations copy, move and delete a
+// set with the frame files its description names; a name they may not touch is refused before anything
+// is touched, so a damaged description can never make them touch a file outside its set.
 //
 // Thread safety: a device and the frame devices it hands out are used by one thread at a time; the IoFile
 // operations share nothing and may run on any thread.

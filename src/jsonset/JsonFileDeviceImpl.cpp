@@ -2,6 +2,7 @@
 // writing it back, frame entries and the loop-index table.
 
 #include <jsonset/detail/JsonFileDeviceImpl.h>
+#include <jsonset/detail/JsonSetPaths.h>
 
 #include <io/StringConversions.h>
 #include <metadata/JsonBridge.h>
@@ -97,6 +98,9 @@ bool JsonFileDevice::Impl::open(IoDevice::OpenMode mode) {
     default:
         throw std::logic_error("JsonFileDevice: Unrecognized open mode");
     }
+    // The description is written where it is named, never through a symbolic link.
+    if ((mode & writeAccess) && !detail::writeRefusal(filename()).empty())
+        return false;
     try {
         std::fstream stream(filename(), streamMode);
         if (!stream.is_open())
@@ -136,6 +140,9 @@ void JsonFileDevice::Impl::flush() {
     dirty_ = 0;
     // The text is made before the file is cut: a document that cannot be printed leaves the file as it was.
     const std::string text = document_.value.dump(2, ' ', false);
+    if (const std::string refusal = detail::writeRefusal(filename()); !refusal.empty())
+        throw std::runtime_error("JsonFileDevice::flush: " + filename() + " " + refusal +
+                                 "; the description is not written through it");
     std::error_code error;
     std::filesystem::resize_file(std::filesystem::path(filename()), 0, error);
     if (error)
@@ -313,10 +320,7 @@ json& JsonFileDevice::Impl::cachedFrame(unsigned seqIndex) {
 }
 
 std::string JsonFileDevice::Impl::absoluteFramePath(const std::string& path) const {
-    const std::filesystem::path frame(path);
-    if (frame.has_root_directory())
-        return path;
-    return std::filesystem::path(filename()).replace_filename(frame).string();
+    return detail::locateFrame(filename(), path, detail::FrameUse::Read).path.string();
 }
 
 // ---- Operations of the interface

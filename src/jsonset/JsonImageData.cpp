@@ -2,11 +2,15 @@
 // file (ImageData) and over one file per component (ImageDataN).
 
 #include <jsonset/detail/JsonFileDeviceImpl.h>
+#include <jsonset/detail/JsonSetPaths.h>
 
 #include <imagefile/IoImageFile.h>
 
+#include <filesystem>
+#include <set>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace Zan {
 
@@ -41,8 +45,9 @@ std::unique_ptr<IoImageDataDevice> JsonFileDevice::Impl::imageData(unsigned seqI
     metadata.frameCount = 1;
     // Writing a frame truncates its file: a set open for reading only keeps its frames as they are.
     const bool writable = (mode_ & (IoDevice::Write | IoDevice::Append | IoDevice::Update)) != 0;
+    const std::string description = filename();
     if (n == 1)
-        return std::make_unique<ImageData>(absoluteFramePath((*files)[0].get<std::string>()),
+        return std::make_unique<ImageData>(ImageData::SetFile{description, (*files)[0].get<std::string>()},
                                            json(attributes), json(metadata), writable);
     if (n != static_cast<std::size_t>(attributes.componentCount))
         throw std::runtime_error("JsonFileDevice: unexpected number of files for frame #" +
@@ -55,8 +60,9 @@ std::unique_ptr<IoImageDataDevice> JsonFileDevice::Impl::imageData(unsigned seqI
     std::vector<std::shared_ptr<ImageData>> parts;
     parts.reserve(n);
     for (const json& name : *files)
-        parts.push_back(std::make_shared<ImageData>(absoluteFramePath(name.get<std::string>()),
-                                                    attributesDocument, metadataDocument, writable));
+        parts.push_back(
+            std::make_shared<ImageData>(ImageData::SetFile{description, name.get<std::string>(), true},
+                                        attributesDocument, metadataDocument, writable));
     return std::make_unique<ImageDataN>(std::move(parts));
 }
 
@@ -64,7 +70,14 @@ std::unique_ptr<IoImageDataDevice> JsonFileDevice::Impl::imageData(unsigned seqI
 
 JsonFileDevice::ImageData::ImageData(const std::string& path, const json& attributes, const json& metadata,
                                      bool writable)
-    : file_(path), attributes_(attributes), metadata_(metadata), writable_(writable) {}
+    : path_(path), file_(path), attributes_(attributes), metadata_(metadata), writable_(writable) {}
+
+JsonFileDevice::ImageData::ImageData(const SetFile& file, const json& attributes, const json& metadata,
+                                     bool writable)
+    : ImageData(detail::locateFrame(file.description, file.name, detail::FrameUse::Read).path.string(),
+                attributes, metadata, writable) {
+    setFile_ = file;
+}
 
 JsonFileDevice::ImageData::~ImageData() = default;
 
@@ -79,9 +92,55 @@ void JsonFileDevice::ImageData::closeFile() noexcept {
     IoImageDataDevice::open(NotOpen);
 }
 
-bool JsonFileDevice::ImageData::open(OpenMode mode) {
-    if ((mode & Write) && !writable_)
+void JsonFileDevice::ImageData::checkWritable() const {
+    if (!writable_)
         throw std::logic_error("JsonFileDevice::ImageData::open: write access denied");
+    if (!setFile_)
+        return;
+    const auto location = detail::locateFrame(setFile_->description, setFile_->name, detail::FrameUse::Write);
+    if (!location.allowed())
+        throw std::runtime_error("JsonFileDevice::ImageData::open: frame file \"" + setFile_->name + "\" " +
+                                 location.refusal + "; it is not written");
+}
+
+namespace {
+
+std::string pixels(std::int64_t width, std::int64_t height) {
+    return std::to_string(width) + " x " + std::to_string(height) + " pixels";
+}
+
+std::string sampleType(bool isFloat) {
+    return isFloat ? "floating-point samples" : "unsigned samples";
+}
+
+} // namespace
+
+void JsonFileDevice::ImageData::checkAgainstAttributes() const {
+    const auto a = attributes_.get<IoImageFile::Attributes>();
+    const IoImageDataDevice& frame = *inner_;
+    const auto refuse = [&](const std::string& holds, const std::string& says) {
+        throw std::runtime_error("JsonFileDevice::ImageData::open: " + path_ + " holds " + holds +
+                                 ", the set's attributes say " + says);
+    };
+    if (frame.width() != a.widthPx || frame.height() != a.heightPx)
+        refuse(pixels(frame.width(), frame.height()), pixels(a.widthPx, a.heightPx));
+    if (frame.bitsPerComponentStored() != a.bitsPerComponentInMemory)
+        refuse(std::to_string(frame.bitsPerComponentStored()) + " bits per sample",
+               std::to_string(a.bitsPerComponentInMemory));
+    const bool isFloat = frame.dataFormat() == FloatingPoint;
+    if (isFloat != (a.pixelDataType == IoImageFile::Float))
+        refuse(sampleType(isFloat), sampleType(!isFloat));
+    const long planes = frame.planes(), channels = frame.channels();
+    if (channels != a.componentCount)
+        refuse(std::to_string(channels) + " components" +
+                   (planes > 1 ? " in " + std::to_string(planes) + " planes" : std::string()),
+               std::to_string(a.componentCount) +
+                   (setFile_ && setFile_->component ? " (one component per file)" : std::string()));
+}
+
+bool JsonFileDevice::ImageData::open(OpenMode mode) {
+    if (mode & Write)
+        checkWritable();
     if (!IoImageDataDevice::open(mode))
         return false;
     // A failed open leaves neither this device nor the file open.
@@ -98,10 +157,13 @@ bool JsonFileDevice::ImageData::open(OpenMode mode) {
                 file_.setMetadata(metadata_);
         }
         inner_ = file_.imageData(0);
+        passPropertiesTo(*inner_);
         if (!inner_->open(mode)) {
             closeFile();
             return false;
         }
+        if (!attributes_.is_null())
+            checkAgainstAttributes();
     } catch (...) {
         closeFile();
         throw;
@@ -141,6 +203,21 @@ JsonFileDevice::ImageDataN::ImageDataN(std::vector<std::shared_ptr<ImageData>> p
 JsonFileDevice::ImageDataN::~ImageDataN() = default;
 
 bool JsonFileDevice::ImageDataN::open(OpenMode mode) {
+    // No file is cut before every file is known to be writable, and once: two parts writing one file
+    // would leave neither.
+    if (mode & Write) {
+        std::set<std::filesystem::path> files;
+        for (const auto& p : parts_) {
+            p->checkWritable();
+            std::error_code error;
+            std::filesystem::path file = std::filesystem::weakly_canonical(p->path(), error);
+            if (error)
+                file = p->path();
+            if (!files.insert(file).second)
+                throw std::runtime_error("JsonFileDevice::ImageDataN::open: " + p->path() +
+                                         " holds two components of the frame; it is not written");
+        }
+    }
     if (!IoImageDataDevice::open(mode))
         return false;
     // A failed open leaves none of the files open.
@@ -155,11 +232,13 @@ bool JsonFileDevice::ImageDataN::open(OpenMode mode) {
         IoImageDataDevice::open(NotOpen);
     };
     try {
-        for (; opened < parts_.size(); ++opened)
+        for (; opened < parts_.size(); ++opened) {
+            passPropertiesTo(*parts_[opened]);
             if (!parts_[opened]->open(mode)) {
                 closeOpened();
                 return false;
             }
+        }
     } catch (...) {
         closeOpened();
         throw;
@@ -206,95 +285,100 @@ void JsonFileDevice::ImageDataN::setCurrentPlane(long plane) {
 
 namespace detail {
 
-IoImageDataDevice& ForwardingImageData::forwarded() const {
-    IoImageDataDevice& device = target();
+void ForwardingImageData::passPropertiesTo(IoImageDataDevice& device) const {
     // What the caller set on this device governs the reads of the presented one.
     device.setPropertyInt(StopOnError, propertyInt(StopOnError));
     device.setPropertyInt(Threads, propertyInt(Threads));
     device.setAbortFlag(abortFlag());
+}
+
+IoImageDataDevice& ForwardingImageData::transferTarget() {
+    // The setters are not virtual: what the caller set after open is passed on here.
+    IoImageDataDevice& device = target();
+    passPropertiesTo(device);
     return device;
 }
 
 const void* ForwardingImageData::memoryMappedPlane() const {
-    return forwarded().memoryMappedPlane();
+    return target().memoryMappedPlane();
 }
 bool ForwardingImageData::isTiled(long* w, long* h) const {
-    return forwarded().isTiled(w, h);
+    return target().isTiled(w, h);
 }
 bool ForwardingImageData::isStriped(long* rows) const {
-    return forwarded().isStriped(rows);
+    return target().isStriped(rows);
 }
 IoImageDataDevice::Interpretation ForwardingImageData::interpretation() const {
-    return forwarded().interpretation();
+    return target().interpretation();
 }
 IoImageDataDevice::DataFormat ForwardingImageData::dataFormat() const {
-    return forwarded().dataFormat();
+    return target().dataFormat();
 }
 long ForwardingImageData::width() const {
-    return forwarded().width();
+    return target().width();
 }
 long ForwardingImageData::height() const {
-    return forwarded().height();
+    return target().height();
 }
 long ForwardingImageData::bitsPerComponentUsed() const {
-    return forwarded().bitsPerComponentUsed();
+    return target().bitsPerComponentUsed();
 }
 long ForwardingImageData::bitsPerComponentStored() const {
-    return forwarded().bitsPerComponentStored();
+    return target().bitsPerComponentStored();
 }
 long ForwardingImageData::componentsPerPixel() const {
-    return forwarded().componentsPerPixel();
+    return target().componentsPerPixel();
 }
 long ForwardingImageData::lineAlignment() const {
-    return forwarded().lineAlignment();
+    return target().lineAlignment();
 }
 long ForwardingImageData::planes() const {
-    return forwarded().planes();
+    return target().planes();
 }
 long ForwardingImageData::currentPlane() const {
-    return forwarded().currentPlane();
+    return target().currentPlane();
 }
 void ForwardingImageData::setCurrentPlane(long plane) {
-    forwarded().setCurrentPlane(plane);
+    target().setCurrentPlane(plane);
 }
 long ForwardingImageData::currentTileX() const {
-    return forwarded().currentTileX();
+    return target().currentTileX();
 }
 long ForwardingImageData::currentTileY() const {
-    return forwarded().currentTileY();
+    return target().currentTileY();
 }
 void ForwardingImageData::setCurrentTile(long x, long y) {
-    forwarded().setCurrentTile(x, y);
+    target().setCurrentTile(x, y);
 }
 long ForwardingImageData::currentStrip() const {
-    return forwarded().currentStrip();
+    return target().currentStrip();
 }
 void ForwardingImageData::setCurrentStrip(long y) {
-    forwarded().setCurrentStrip(y);
+    target().setCurrentStrip(y);
 }
 void ForwardingImageData::readCurrentPlane(void* dst, long stride) {
-    forwarded().readCurrentPlane(dst, stride);
+    transferTarget().readCurrentPlane(dst, stride);
 }
 void ForwardingImageData::readCurrentTile(void* dst, long stride) {
-    forwarded().readCurrentTile(dst, stride);
+    transferTarget().readCurrentTile(dst, stride);
 }
 void ForwardingImageData::readCurrentStrip(void* dst, long stride) {
-    forwarded().readCurrentStrip(dst, stride);
+    transferTarget().readCurrentStrip(dst, stride);
 }
 void ForwardingImageData::writeCurrentPlane(const void* src, long stride) {
-    forwarded().writeCurrentPlane(src, stride);
+    transferTarget().writeCurrentPlane(src, stride);
 }
 void ForwardingImageData::writeCurrentTile(const void* src, long stride) {
-    forwarded().writeCurrentTile(src, stride);
+    transferTarget().writeCurrentTile(src, stride);
 }
 void ForwardingImageData::writeCurrentStrip(const void* src, long stride) {
-    forwarded().writeCurrentStrip(src, stride);
+    transferTarget().writeCurrentStrip(src, stride);
 }
 void ForwardingImageData::readCurrentPlaneRect(void* dst, long stride, const Rectangle& r) {
-    forwarded().readCurrentPlaneRect(dst, stride, r);
+    transferTarget().readCurrentPlaneRect(dst, stride, r);
 }
 void ForwardingImageData::writeCurrentPlaneRect(const void* src, long stride, const Rectangle& r) {
-    forwarded().writeCurrentPlaneRect(src, stride, r);
+    transferTarget().writeCurrentPlaneRect(src, stride, r);
 }
 
 } // namespace detail

@@ -2,9 +2,12 @@
 //
 // Every name is checked before any file is touched: a name from a description is trusted only to name a
 // file inside the description's directory (or below it), so a damaged or hostile description can never
-// make these operations copy over, move away or delete a file outside its set.
+// make these operations copy over, move away or delete a file outside its set. No file is written through
+// a symbolic link: a link at a target is refused, when the names are checked and again just before the
+// copy.
 
 #include <jsonset/detail/JsonFileDeviceImpl.h>
+#include <jsonset/detail/JsonSetPaths.h>
 
 #include <io/StringConversions.h>
 
@@ -19,37 +22,18 @@ namespace Zan {
 namespace {
 
 namespace fs = std::filesystem;
+using detail::FrameUse;
+using detail::locateFrame;
 
-// The directory a description's frame names are relative to.
-fs::path setDirectory(const std::string& description) {
-    const fs::path parent = fs::path(description).parent_path();
-    return parent.empty() ? fs::path(".") : parent;
-}
+// A frame file of the set and, for a copy or move, where it goes.
+struct SetFile {
+    fs::path source, target;
+};
 
-// True when dir / name stays inside dir: name is relative, does not climb out, names no directory, and the
-// directory that holds the file is dir itself or lies below it once symbolic links are followed.
-bool confinedTo(const fs::path& dir, const fs::path& name) {
-    if (name.has_root_name() || name.has_root_directory() || !name.has_filename() || *name.begin() == ".." ||
-        name.filename() == "." || name.filename() == "..")
-        return false;
-    std::error_code error;
-    // A frame is a file: a name of a directory is not one a set could have written.
-    if (fs::is_directory(dir / name, error))
-        return false;
-    const fs::path base = fs::weakly_canonical(dir, error);
-    if (error)
-        return false;
-    const fs::path holder = fs::weakly_canonical((dir / name).parent_path(), error);
-    if (error)
-        return false;
-    const fs::path inside = holder.lexically_relative(base);
-    return !inside.empty() && *inside.begin() != "..";
-}
-
-// The frame names of the set, each once, in stored order and normalised, without the description's own
-// name; nullopt when a name leads outside the set (as seen from either directory) or the description is
-// not a readable document. A description that does not open names no frames.
-std::optional<std::vector<fs::path>> frameNames(const std::string& description, const std::string* target) {
+// The frame files of the set, each once, in stored order, without the description itself; nullopt when a
+// name may not be changed in the set's folder (or, given a target description, written in the target's)
+// or the description is not a readable document. A description that does not open names no frames.
+std::optional<std::vector<SetFile>> frameFiles(const std::string& description, const std::string* target) {
     std::vector<std::string> stored;
     try {
         JsonFileDevice::Impl device(StringConversions::utf8_to_wstring(description));
@@ -59,17 +43,26 @@ std::optional<std::vector<fs::path>> frameNames(const std::string& description, 
         return std::nullopt;
     }
     const fs::path own = fs::path(description).filename();
-    std::vector<fs::path> names;
+    std::vector<SetFile> files;
     std::set<fs::path> seen;
     for (const std::string& text : stored) {
-        const fs::path name = fs::path(text).lexically_normal();
-        if (!confinedTo(setDirectory(description), name) ||
-            (target && !confinedTo(setDirectory(*target), name)))
+        const auto source = locateFrame(description, text, FrameUse::Change);
+        if (!source.allowed())
             return std::nullopt;
-        if (name != own && seen.insert(name).second)
-            names.push_back(name);
+        // The description goes with the set anyway, and after its frames.
+        const fs::path name = fs::path(text).lexically_normal();
+        if (name == own || !seen.insert(name).second)
+            continue;
+        SetFile file{source.path, {}};
+        if (target) {
+            const auto written = locateFrame(*target, text, FrameUse::Write);
+            if (!written.allowed())
+                return std::nullopt;
+            file.target = written.path;
+        }
+        files.push_back(std::move(file));
     }
-    return names;
+    return files;
 }
 
 bool sameFile(const fs::path& a, const fs::path& b) {
@@ -77,7 +70,14 @@ bool sameFile(const fs::path& a, const fs::path& b) {
     return fs::equivalent(a, b, error) && !error;
 }
 
+bool writable(const fs::path& target) {
+    return detail::writeRefusal(target).empty();
+}
+
 bool copyOne(const fs::path& from, const fs::path& to, fs::copy_options options) {
+    // Looked at again just before the write: a link planted since the names were checked is not followed.
+    if (!writable(to))
+        return false;
     std::error_code error;
     const bool copied = fs::copy_file(from, to, options, error);
     return copied && !error;
@@ -86,30 +86,30 @@ bool copyOne(const fs::path& from, const fs::path& to, fs::copy_options options)
 } // namespace
 
 bool JsonFileDevice::Impl::copyFile(const std::string& from, const std::string& to, bool overwrite) const {
-    const auto names = frameNames(from, &to);
-    if (!names)
+    const auto files = frameFiles(from, &to);
+    if (!files || !writable(to))
         return false;
-    const fs::path fromDir = setDirectory(from), toDir = setDirectory(to);
     // A file cannot be copied onto itself; that is found before anything is copied.
     if (sameFile(from, to))
         return false;
-    for (const fs::path& name : *names)
-        if (sameFile(fromDir / name, toDir / name))
+    for (const SetFile& file : *files)
+        if (sameFile(file.source, file.target))
             return false;
     const auto options = overwrite ? fs::copy_options::overwrite_existing : fs::copy_options::skip_existing;
-    for (const fs::path& name : *names)
-        if (!copyOne(fromDir / name, toDir / name, options))
+    for (const SetFile& file : *files)
+        if (!copyOne(file.source, file.target, options))
             return false;
     return copyOne(from, to, options);
 }
 
 bool JsonFileDevice::Impl::moveFile(const std::string& from, const std::string& to) const {
-    const auto names = frameNames(from, &to);
-    if (!names)
+    const auto files = frameFiles(from, &to);
+    if (!files)
         return false;
     if (sameFile(from, to))
         return true;
-    const fs::path fromDir = setDirectory(from), toDir = setDirectory(to);
+    if (!writable(to))
+        return false;
 
     // Everything is copied before anything is removed, so a move that fails leaves the source set whole.
     // Files that stay where they are (the set moves within its directory) are neither copied nor removed.
@@ -130,8 +130,8 @@ bool JsonFileDevice::Impl::moveFile(const std::string& from, const std::string& 
             created.push_back(target);
         return true;
     };
-    for (const fs::path& name : *names)
-        if (!sameFile(fromDir / name, toDir / name) && !copy(fromDir / name, toDir / name))
+    for (const SetFile& file : *files)
+        if (!sameFile(file.source, file.target) && !copy(file.source, file.target))
             return undo();
     if (!copy(from, to))
         return undo();
@@ -144,13 +144,12 @@ bool JsonFileDevice::Impl::moveFile(const std::string& from, const std::string& 
 }
 
 bool JsonFileDevice::Impl::deleteFile(const std::string& name) const {
-    const auto names = frameNames(name, nullptr);
-    if (!names)
+    const auto files = frameFiles(name, nullptr);
+    if (!files)
         return false;
-    const fs::path dir = setDirectory(name);
     std::error_code error;
-    for (const fs::path& frame : *names)
-        if (fs::remove(dir / frame, error), error)
+    for (const SetFile& file : *files)
+        if (fs::remove(file.source, error), error)
             return false;
     fs::remove(name, error);
     return !error;

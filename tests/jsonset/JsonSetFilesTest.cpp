@@ -174,6 +174,25 @@ TEST_F(JsonSetFilesTest, NamesOutsideTheSetAreRefusedBeforeAnythingIsTouched) {
     }
 }
 
+// A link planted in the target folder at the name of a frame file or of the description: copy with
+// overwrite and move refuse before anything is written, and the file the link leads to keeps its bytes.
+TEST_F(JsonSetFilesTest, WritesOntoAPlantedLinkAreRefused) {
+    const fs::path outside = dir.path() / "outside", victim = outside / "victim.tif";
+    fs::create_directory(outside);
+    std::ofstream(victim) << "precious";
+    for (const std::string planted : {"seq002_c1.tif", "set.json"}) {
+        SCOPED_TRACE(planted);
+        fs::remove_all(target);
+        fs::create_directory(target);
+        fs::create_symlink(victim, target / planted);
+        EXPECT_FALSE(device.copyFile(from, to, true));
+        EXPECT_FALSE(device.moveFile(from, to));
+        EXPECT_EQ(ZanTest::readFileText(victim), "precious");
+        EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
+        expectReadable(from);
+    }
+}
+
 TEST_F(JsonSetFilesTest, NamesBelowTheSetAndRepeatedNamesAreFine) {
     fs::create_directory(source / "tiles");
     fs::create_directory(target / "tiles");

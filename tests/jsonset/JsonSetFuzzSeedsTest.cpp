@@ -2,9 +2,12 @@
 //   ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/jsonset_description_fuzz build/rel/tests/test_jsonset
 //   --gtest_filter='JsonSetFuzzSeeds.*' ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/jsonset_files_fuzz
 //   build/rel/tests/test_jsonset --gtest_filter='JsonSetFilesFuzzSeeds.*'
+//   ZAN_WRITE_FUZZ_SEEDS=fuzz/corpus/jsonset_frames_fuzz build/rel/tests/test_jsonset
+//   --gtest_filter='JsonSetFramesFuzzSeeds.*'
 // The seeds are descriptions written by the set device: sets of each file layout, and a set with every
 // part and per-frame metadata; for the whole-set operations, sets whose frames are named in each way a
-// description can name them, among them names that lead outside the set.
+// description can name them, among them names that lead outside the set; for the frames target, inputs
+// (in its byte layout) of sets that agree, disagree, and name frames outside the set and through links.
 
 #include <jsonset/JsonFileDevice.h>
 
@@ -17,6 +20,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -83,6 +87,24 @@ TEST(JsonSetFilesFuzzSeeds, Write) {
         set.close();
         saveSeed(seeds, std::string(n.seed) + ".json", ZanTest::readFileText(path));
     }
+}
+
+TEST(JsonSetFramesFuzzSeeds, Write) {
+    ZAN_SEED_DIRECTORY_OR_SKIP(seeds);
+    // Width, height, depth, frames and links; per frame a file count, per file its name tokens and content;
+    // whether to write.
+    const struct {
+        const char* name;
+        std::vector<unsigned char> bytes;
+    } inputs[] = {
+        {"agreeing-per-component-and-per-frame", {3, 2, 4, 61, 1, 0, 0, 0, 0, 1, 1, 0, 0, 13, 2, 0}},
+        {"outside-through-names-and-links", {2, 1, 0, 62, 0, 2, 3, 9, 11, 0, 0, 0, 5, 0, 0, 1, 6, 10, 0, 0}},
+        {"disagreeing-size-and-depth", {3, 3, 3, 1, 1, 0, 0, 0, 0, 1, 8, 0, 0, 13, 10, 0}},
+        {"through-an-inside-link", {3, 3, 0, 16, 0, 1, 7, 0, 0, 0}},
+        {"rooted-and-climbing", {2, 1, 0, 1, 0, 2, 4, 9, 10, 0, 0, 2, 2, 3, 0, 0, 0}},
+    };
+    for (const auto& input : inputs)
+        saveSeed(seeds, input.name, input.bytes.data(), input.bytes.size());
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <io/IoDevice.h>
 #include <io/IoImageDataDevice.h>
 #include <jsonset/JsonFileDevice.h>
+#include <tiff/TifFileDevice.h>
 
 #include <nlohmann/json.hpp>
 
@@ -103,6 +104,88 @@ inline void writeSet(Zan::IoImageFileDevice& set, const SetGeometry& g,
         writeSetFrame(set, g, f);
     }
     set.close();
+}
+
+// A TIFF of one frame written with our TIFF device, for sets whose frame files are made one by one (and
+// may disagree with each other or with the set).
+struct FrameFile {
+    long width;
+    long height;
+    long bits; // 8, 16 or 32
+    long components;
+    bool isFloat = false;
+    long tile = 0; // tiles of tile x tile pixels when above 0 (and below the size), else strips
+    long seed = 0; // picks the pixels
+};
+
+// The attributes document of a frame file.
+inline nlohmann::json frameFileAttributes(const FrameFile& f) {
+    return {{"widthPx", f.width},
+            {"heightPx", f.height},
+            {"componentCount", f.components},
+            {"bitsPerComponentInMemory", f.bits},
+            {"bitsPerComponentSignificant", f.bits},
+            {"pixelDataType", f.isFloat ? "float" : "unsigned"},
+            {"tileWidthPx", f.tile},
+            {"tileHeightPx", f.tile},
+            {"sequenceCount", 1}};
+}
+
+inline long frameFileLineBytes(const FrameFile& f) {
+    return f.width * f.components * (f.bits / 8);
+}
+
+// The file's pixels, packed: every sample distinct enough that a mix-up of files, planes or rows shows.
+inline std::vector<char> frameFilePixels(const FrameFile& f) {
+    const long bytes = f.bits / 8, line = frameFileLineBytes(f);
+    std::vector<char> pixels(static_cast<std::size_t>(line * f.height));
+    for (long y = 0; y < f.height; ++y)
+        for (long x = 0; x < f.width; ++x)
+            for (long c = 0; c < f.components; ++c) {
+                const std::uint64_t v =
+                    static_cast<std::uint64_t>(x * 5 + y * 71 + c * 40 + f.seed * 13 + 1) *
+                    (bytes > 1 ? 257u : 1u);
+                std::memcpy(pixels.data() + y * line + (x * f.components + c) * bytes, &v,
+                            static_cast<size_t>(bytes));
+            }
+    return pixels;
+}
+
+// Writes the frame file at path (creating or replacing it) and returns its pixels.
+inline std::vector<char> writeFrameFile(const std::string& path, const FrameFile& f) {
+    Zan::TifFileDevice tiff(path);
+    if (!tiff.open(Zan::IoDevice::Write, 3, nullptr))
+        throw std::runtime_error("writeFrameFile: cannot create " + path);
+    tiff.setAttributes(frameFileAttributes(f));
+    const auto frame = tiff.imageData(0);
+    if (!frame->open(Zan::IoImageDataDevice::Write))
+        throw std::runtime_error("writeFrameFile: cannot write " + path);
+    std::vector<char> pixels = frameFilePixels(f);
+    frame->setPackedImage(pixels.data(), frameFileLineBytes(f));
+    frame->close();
+    tiff.close();
+    return pixels;
+}
+
+// The packed frame of files of one geometry, each holding some of its components in order (one file may
+// hold all of them): the components of a pixel from file 0, then from file 1, ...
+inline std::vector<char> interleavedFrameFiles(const std::vector<FrameFile>& files) {
+    const FrameFile& f = files.front();
+    const long bytes = f.bits / 8;
+    long channels = 0;
+    for (const FrameFile& file : files)
+        channels += file.components;
+    std::vector<char> packed(static_cast<std::size_t>(f.width * f.height * channels * bytes));
+    long first = 0;
+    for (const FrameFile& file : files) {
+        const std::vector<char> pixels = frameFilePixels(file);
+        for (long i = 0; i < f.width * f.height; ++i)
+            std::memcpy(packed.data() + (i * channels + first) * bytes,
+                        pixels.data() + i * file.components * bytes,
+                        static_cast<std::size_t>(file.components * bytes));
+        first += file.components;
+    }
+    return packed;
 }
 
 } // namespace ZanTest

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -168,7 +169,9 @@ private:
 namespace detail {
 
 // A frame device that presents another: every geometry, cursor and pixel operation goes to the device
-// that target() names, which first receives this device's stop-on-error, thread count and abort flag.
+// that target() names. What the caller sets on this device (stop-on-error, thread count, abort flag) is
+// passed on when the presented device is opened and before each pixel transfer; the getters change
+// nothing.
 class ZAN_HIDDEN ForwardingImageData : public IoImageDataDevice {
 public:
     const void* memoryMappedPlane() const override;
@@ -202,9 +205,12 @@ public:
 protected:
     // The presented device; throws when there is none to present.
     virtual IoImageDataDevice& target() const = 0;
+    // Gives device this device's stop-on-error, thread count and abort flag.
+    void passPropertiesTo(IoImageDataDevice& device) const;
 
 private:
-    IoImageDataDevice& forwarded() const;
+    // The presented device, with this device's properties, for a pixel transfer.
+    IoImageDataDevice& transferTarget();
 };
 
 } // namespace detail
@@ -214,13 +220,30 @@ class ZAN_HIDDEN JsonFileDevice::ImageData : public detail::ForwardingImageData 
 public:
     using json = nlohmann::json;
 
+    // A file that a set's description names: name as stored, read where it leads and written only inside
+    // the set's folder (detail::locateFrame). component: the file holds one component of its frame.
+    struct SetFile {
+        std::string description;
+        std::string name;
+        bool component = false;
+    };
+
     // Touches no file. A frame of a set that is not open for writing does not open for writing either.
+    // The file at path is read and written as named.
     ImageData(const std::string& path, const json& attributes, const json& metadata, bool writable = true);
+    ImageData(const SetFile& file, const json& attributes, const json& metadata, bool writable);
     ~ImageData() override;
 
     // Opens the TIFF file (Write creates or truncates it and sets its attributes and metadata) and its
-    // frame device. A failure returns false or throws, and leaves this device and the file closed.
+    // frame device. A failure returns false or throws, and leaves this device and the file closed. Write
+    // throws std::logic_error when the set is not writable and std::runtime_error when the set's folder
+    // does not take the file. A file whose size, depth, components or sample type differ from the
+    // attributes throws std::runtime_error naming the file and both values.
     bool open(OpenMode mode) override;
+    // Throws as open(Write) would for a file that may not be written; touches no file.
+    void checkWritable() const;
+    // Where the file is read from.
+    const std::string& path() const { return path_; }
     void close() override;
     // Not supported: std::logic_error.
     void readCurrentPlaneRect(void* dst, long stride, const Rectangle& r) override;
@@ -232,7 +255,10 @@ protected:
 
 private:
     void closeFile() noexcept;
+    void checkAgainstAttributes() const;
 
+    std::string path_;
+    std::optional<SetFile> setFile_;
     TifFileDevice file_;
     json attributes_;
     json metadata_;
@@ -248,7 +274,8 @@ public:
     explicit ImageDataN(std::vector<std::shared_ptr<ImageData>> parts);
     ~ImageDataN() override;
 
-    // Opens every part; when one fails the parts opened before it are closed again.
+    // Opens every part; when one fails the parts opened before it are closed again. A write checks that
+    // every part may be written before any file is opened.
     bool open(OpenMode mode) override;
     // Closes every part (the first failure is thrown after all are closed) and this device.
     void close() override;
