@@ -5,6 +5,7 @@
 #include <legacy/CVkLiteVariantR.h>
 #include <metadata/JsonBridge.h>
 #include <qpx/QpxImageData.h>
+#include <qpx/detail/QpxFrameGeometry.h>
 
 #include <algorithm>
 #include <bit>
@@ -38,7 +39,7 @@ constexpr MetadataChunks liteChunks{"ImageAttributesLV!", "ImageMetadataLV!", "I
 constexpr std::int64_t maxRangeComponents = 1 << 16;
 
 std::int64_t integerOf(const json& document, const char* key) {
-    return document.value(key, std::int64_t{0});
+    return detail::integerMember(document, key);
 }
 
 float floatAt(const ByteVector& bytes, std::size_t offset) {
@@ -318,6 +319,10 @@ json Impl::frameMetadata(std::uint32_t seq, const std::string& jsonPointer) {
 // ---- Frames
 
 std::unique_ptr<IoImageDataDevice> Impl::imageData(std::uint32_t seq) {
+    return frameDevice(seq);
+}
+
+std::unique_ptr<QpxFileDevice::ImageData> Impl::frameDevice(std::uint32_t seq) {
     checkOpen();
     const std::string name = JsonMetadata::chunkName("ImageDataSeq|", seq);
     const json attributes = attributesDoc();

@@ -404,7 +404,9 @@ TEST(QpxFrameWriteSizes, FramesWithoutRows) {
             EXPECT_TRUE(file->setImageData({}, 0));
             EXPECT_TRUE(file->addImageData({}, 0));
             EXPECT_TRUE(file->addImageData({}, 1));
-            EXPECT_TRUE(file->addImageDataRect({}, 0, {0, 0, width, 0}));
+            const long frameWidth = file->imageData(0)->width();
+            EXPECT_TRUE(file->addImageDataRect({}, 0, {0, 0, frameWidth, 0}));
+            EXPECT_THROW(file->addImageDataRect({}, 0, {0, 0, frameWidth + 1, 0}), std::invalid_argument);
             EXPECT_FALSE(file->addImageData(ByteVector(4, 1), 0));
         }
 }
