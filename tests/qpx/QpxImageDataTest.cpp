@@ -25,6 +25,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 using namespace chunked_test;
@@ -796,4 +800,51 @@ TEST(FrameCoherence, ReadsAfterWritesSeeTheWrittenBytes) {
             ASSERT_TRUE(fresh->open(IoImageDataDevice::Read));
             EXPECT_TRUE(sameBytes(readPlane(*fresh, line), after));
         }
+}
+
+// ---- Memory of a damaged compressed frame.
+
+// Frames whose attributes declare planes of 512 MiB (decoded in steps) and 48 MiB (in one call), whose
+// stream (of a megabyte, enough for such planes to be plausible) stops after a megabyte of output: the open
+// fails having committed memory for what it decoded, not for the declared plane. Measured in a child
+// process, whose peak is its own.
+TEST(FrameMemory, DamagedStreamCostsWhatItDecodes) {
+    std::string plain(1 << 20, '\0');
+    std::mt19937 random(7);
+    for (char& c : plain)
+        c = static_cast<char>(random());
+    uLongf length = compressBound(static_cast<uLong>(plain.size()));
+    std::string chunk(8 + length, '\0');
+    ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(chunk.data() + 8), &length,
+                        reinterpret_cast<const Bytef*>(plain.data()), static_cast<uLong>(plain.size()), 1),
+              Z_OK);
+    chunk.resize(8 + length);
+    const auto peakKiB = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return static_cast<long>(usage.ru_maxrss);
+    };
+    for (const Geometry& g : {Geometry{"gray8_512MiB", 32768, 16384, 8, 8, 1, 1},
+                              Geometry{"gray8_48MiB", 8192, 6144, 8, 8, 1, 1}}) {
+        SCOPED_TRACE(g.name);
+        FrameStore files(false);
+        files.chunked().storeChunk(frameName, chunk.data(), chunk.size());
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const long before = peakKiB();
+            auto frame = files.frame(g, ImageData::Lossless);
+            bool refused = false;
+            try {
+                frame->open(IoImageDataDevice::Read);
+            } catch (const std::runtime_error&) {
+                refused = true;
+            }
+            _exit(!refused ? 2 : peakKiB() - before > (16L << 10) ? 1 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: more than 16 MiB committed; 2: the open did not fail";
+    }
 }
