@@ -363,11 +363,11 @@ bool shapeOf(QpxFileDevice& tile, TileShape& shape) {
 }
 
 // Tiles of one image: the same loops but for the Z stack's count, the same components and, unless they
-// are read as floats, the same samples, which an integer sum needs to be at most 32 bits wide.
-bool sameImage(const TileShape& a, const TileShape& b, bool toFloat) {
+// are read as floats, the same samples, which a sum of overlapping tiles needs to be at most 32 bits wide.
+bool sameImage(const TileShape& a, const TileShape& b, bool toFloat, bool sums) {
     if (a.zPosition != b.zPosition || a.loops.size() != b.loops.size() || a.components != b.components)
         return false;
-    if (!toFloat && (a.bits != b.bits || a.bits > 32))
+    if (!toFloat && (a.bits != b.bits || (sums && a.bits > 32)))
         return false;
     for (std::size_t i = 0; i < a.loops.size(); ++i)
         if (static_cast<int>(i) != a.zPosition &&
@@ -399,7 +399,7 @@ bool tilesFit(const std::string& tileBase, const std::string& merged, const Grid
         if (index.x == 0 && index.y == 0 && index.z == 0)
             first = shape;
         const Box b = boxOf(full, overlap, padding, piece, index);
-        return sameImage(first, shape, toFloat) && shape.width == b.size.x && shape.height == b.size.y &&
+        return sameImage(first, shape, toFloat, weightsBands(pieces, overlap)) && shape.width == b.size.x && shape.height == b.size.y &&
                shape.planes == b.size.z;
     });
 }
@@ -477,6 +477,8 @@ void storeNormalised(const std::vector<float>& sums, char* band, long line, long
 struct MergeContext {
     Grid full, pieces, overlap, padding, piece;
     bool toFloat = false;
+    // Tiles overlap, so that the merge sums them; else each merged pixel is one tile's.
+    bool sums = false;
     int zPosition = 0;
     // Weight sums along each axis; empty when every axis sums to one (no axis with overlap and padding).
     std::vector<double> wx, wy, wz;
@@ -545,6 +547,13 @@ bool mergeFrame(MergeContext& m, QpxFileDevice& out, unsigned seq, const std::ve
                     for (long k = 0; k < to.size.x * channels; ++k)
                         sum[k] += in[k];
                 }
+            } else if (!m.sums) {
+                // Tiles that do not overlap are copied into their place.
+                char* place = band.data() + (top - first) * line + to.start.x * channels * sample;
+                if (m.toFloat)
+                    s.data->packedImageRectToFloat(reinterpret_cast<float*>(place), line, rect);
+                else
+                    s.data->packedImageRect(place, line, rect);
             } else {
                 const long tileLine = rowBytes(*s.data, to.size.x, bits, 1);
                 scratch.resize(static_cast<std::size_t>(detail::checkedProduct(tileLine, rect.height, "mergeImage")));
@@ -866,6 +875,7 @@ bool mergeImage(const char* merged, const char* tileBase, const Vector3d<long>& 
     m.overlap = overlap;
     m.padding = padding;
     m.toFloat = toFloat;
+    m.sums = weightsBands(pieces, overlap);
     m.piece = pieceSize(m.full, pieces);
     // Every tile and each of its frames opens before anything is printed or written.
     if (frames < 1 || !piecesFit(m.full, pieces, m.piece) ||
