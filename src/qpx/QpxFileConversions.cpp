@@ -377,17 +377,18 @@ bool sameImage(const TileShape& a, const TileShape& b, bool toFloat, bool sums) 
     return true;
 }
 
-// Every tile is there, opens, has a Z stack, stores its frames, belongs to the image of the first tile and
-// has the size of its box in the merged image; none is the merged file.
+// Every tile is there, opens, has a Z stack, stores frames that all open, belongs to the image of the first
+// tile and has the size of its box in the merged image; none is the merged file.
 bool tilesFit(const std::string& tileBase, const std::string& merged, const Grid& full, const Grid& pieces,
               const Grid& overlap, const Grid& padding, const Grid& piece, bool toFloat) {
+    const bool sums = weightsBands(pieces, overlap);
     TileShape first;
     return forEachTile(pieces, [&](const Grid& index, long) {
         const std::string name = partialFileName(tileBase, index, false);
-        if (sameFile(name, merged))
-            return false;
         TileShape shape;
         try {
+            if (sameFile(name, merged))
+                return false;
             const auto tile = openFile(name, readMode);
             if (!tile || !shapeOf(*tile, shape))
                 return false;
@@ -399,7 +400,7 @@ bool tilesFit(const std::string& tileBase, const std::string& merged, const Grid
         if (index.x == 0 && index.y == 0 && index.z == 0)
             first = shape;
         const Box b = boxOf(full, overlap, padding, piece, index);
-        return sameImage(first, shape, toFloat, weightsBands(pieces, overlap)) && shape.width == b.size.x && shape.height == b.size.y &&
+        return sameImage(first, shape, toFloat, sums) && shape.width == b.size.x && shape.height == b.size.y &&
                shape.planes == b.size.z;
     });
 }
