@@ -128,8 +128,8 @@ constexpr long overlaps[] = {0, 2, 3, 4, 6};
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Choices c(data, size);
     const Depth depth = depths[c.pick(0, 4)];
-    const ZanTest::NativeGeometry g{"g", c.pick(1, 24), c.pick(1, 24), depth.used, depth.stored,
-                                    c.pick(0, 1) ? 3L : 1L, c.pick(0, 1) == 1};
+    const ZanTest::NativeGeometry g{"g",          c.pick(1, 24),          c.pick(1, 24),    depth.used,
+                                    depth.stored, c.pick(0, 1) ? 3L : 1L, c.pick(0, 1) == 1};
     ZanTest::ZStackLayout layout{static_cast<ZanTest::ZStackLayout::Loops>(c.pick(0, 3)), c.pick(1, 3),
                                  c.pick(1, 6)};
     const Grid pieces{c.pick(1, 4), c.pick(1, 4), c.pick(1, 3)};

@@ -278,7 +278,8 @@ bool Impl::open(IoDevice::OpenMode mode, OpenOptions openOptions, int* err) {
     if (!truncated && (options & IoImageFileDevice::LoadChunkMap) != 0 && !loadChunkMap()) {
         result = false;
         code = QpxFileDevice::ChunkMapUnreadable;
-    } else if (!truncated && isWritable() && isReadible() && (options & IoImageFileDevice::StoreChunkMap) != 0 &&
+    } else if (!truncated && isWritable() && isReadible() &&
+               (options & IoImageFileDevice::StoreChunkMap) != 0 &&
                (options & IoImageFileDevice::LoadChunkMap) == 0) {
         // The map stored on close must list the file's chunks as well as the new ones. One that cannot be
         // read is not held, and appends are then refused.

@@ -2,22 +2,22 @@
 #include <qpx/detail/QpxTileConversions.h>
 
 #include <io/detail/CheckedSize.h>
-#include <qpx/detail/QpxFrameGeometry.h>
-#include <qpx/detail/QpxFrameWrites.h>
 #include <metadata/JsonBridge.h>
 #include <qpx/QpxChunkedDevice.h>
 #include <qpx/QpxImageData.h>
+#include <qpx/detail/QpxFrameGeometry.h>
+#include <qpx/detail/QpxFrameWrites.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <map>
-#include <random>
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <limits>
+#include <map>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -208,8 +208,8 @@ public:
         // Unique among the processes and the calls that may stage the same target at once.
         static const unsigned long process = std::random_device{}();
         static std::atomic<unsigned long> counter{0};
-        const std::string temporary = target + ".partial-" + std::to_string(process) + "-" +
-                                      std::to_string(counter.fetch_add(1));
+        const std::string temporary =
+            target + ".partial-" + std::to_string(process) + "-" + std::to_string(counter.fetch_add(1));
         files_.push_back({target, temporary});
         return temporary;
     }
@@ -400,8 +400,8 @@ bool tilesFit(const std::string& tileBase, const std::string& merged, const Grid
         if (index.x == 0 && index.y == 0 && index.z == 0)
             first = shape;
         const Box b = boxOf(full, overlap, padding, piece, index);
-        return sameImage(first, shape, toFloat, sums) && shape.width == b.size.x && shape.height == b.size.y &&
-               shape.planes == b.size.z;
+        return sameImage(first, shape, toFloat, sums) && shape.width == b.size.x &&
+               shape.height == b.size.y && shape.planes == b.size.z;
     });
 }
 
@@ -540,7 +540,8 @@ bool mergeFrame(MergeContext& m, QpxFileDevice& out, unsigned seq, const std::ve
                                  bottom - top};
             if (normalise) {
                 const long tileLine = to.size.x * channels * 4;
-                scratch.resize(static_cast<std::size_t>(detail::checkedProduct(tileLine, rect.height, "mergeImage")));
+                scratch.resize(
+                    static_cast<std::size_t>(detail::checkedProduct(tileLine, rect.height, "mergeImage")));
                 s.data->packedImageRectToFloat(reinterpret_cast<float*>(scratch.data()), tileLine, rect);
                 for (long r = 0; r < rect.height; ++r) {
                     const float* in = reinterpret_cast<const float*>(scratch.data() + r * tileLine);
@@ -557,12 +558,13 @@ bool mergeFrame(MergeContext& m, QpxFileDevice& out, unsigned seq, const std::ve
                     s.data->packedImageRect(place, line, rect);
             } else {
                 const long tileLine = rowBytes(*s.data, to.size.x, bits, 1);
-                scratch.resize(static_cast<std::size_t>(detail::checkedProduct(tileLine, rect.height, "mergeImage")));
+                scratch.resize(
+                    static_cast<std::size_t>(detail::checkedProduct(tileLine, rect.height, "mergeImage")));
                 readRect(*s.data, scratch, tileLine, rect, m.toFloat);
                 for (long r = 0; r < rect.height; ++r)
                     addData(scratch.data() + r * tileLine,
-                            band.data() + (top - first + r) * line + to.start.x * channels * sample, bits, tileLine,
-                            1);
+                            band.data() + (top - first + r) * line + to.start.x * channels * sample, bits,
+                            tileLine, 1);
             }
         }
         if (normalise) {
@@ -890,7 +892,8 @@ bool mergeImage(const char* merged, const char* tileBase, const Vector3d<long>& 
     std::vector<std::string> otherChunks;
     json raw;
     determineGlobalParameters(base, tileSkipList(), m.customKeys, otherChunks, m.zPosition, raw);
-    if ((pieces.x > 1 && overlap.x > 0 && padding.x > 0) || (pieces.y > 1 && overlap.y > 0 && padding.y > 0) ||
+    if ((pieces.x > 1 && overlap.x > 0 && padding.x > 0) ||
+        (pieces.y > 1 && overlap.y > 0 && padding.y > 0) ||
         (pieces.z > 1 && overlap.z > 0 && padding.z > 0)) {
         m.wx = weightSums(m.full.x, pieces.x, overlap.x, padding.x);
         m.wy = weightSums(m.full.y, pieces.y, overlap.y, padding.y);
@@ -937,7 +940,9 @@ bool mergeImage(const char* merged, const char* tileBase, const Vector3d<long>& 
                     const Grid index{x, y, nextSlab};
                     const std::string name = partialFileName(base, index, false);
                     printTile("Adding file (", y + 1 + (nextSlab * pieces.x + x) * pieces.y, tiles, name);
-                    MergeTile tile{index, openFile(name, readMode), {},
+                    MergeTile tile{index,
+                                   openFile(name, readMode),
+                                   {},
                                    boxOf(m.full, overlap, {0, 0, 0}, m.piece, index),
                                    boxOf(m.full, overlap, padding, m.piece, index)};
                     if (!tile.file)

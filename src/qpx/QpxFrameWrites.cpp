@@ -1,9 +1,9 @@
 #include <qpx/detail/QpxFrameWrites.h>
 
 #include <io/detail/CheckedSize.h>
-#include <qpx/detail/QpxFrameGeometry.h>
 #include <qpx/QpxImageData.h>
 #include <qpx/detail/QpxFileDeviceImpl.h>
+#include <qpx/detail/QpxFrameGeometry.h>
 
 #include <algorithm>
 #include <cstring>
@@ -68,12 +68,13 @@ std::string describe(const Rectangle& r) {
 // inside the frame, as the frame device clips.
 void checkRectangle(const Rectangle& r, const IoImageDataDevice& frame, bool add, const char* operation) {
     if (r.width < 0 || r.height < 0)
-        throw std::invalid_argument("QpxFileDevice::" + std::string(operation) + ": rectangle " + describe(r) +
-                                    " has a negative size");
+        throw std::invalid_argument("QpxFileDevice::" + std::string(operation) + ": rectangle " +
+                                    describe(r) + " has a negative size");
     const long w = frame.width(), h = frame.height();
     if (add && (r.x < 0 || r.y < 0 || r.x > w || r.y > h || r.width > w - r.x || r.height > h - r.y))
-        throw std::invalid_argument("QpxFileDevice::" + std::string(operation) + ": rectangle " + describe(r) +
-                                    " outside the frame " + std::to_string(w) + " x " + std::to_string(h));
+        throw std::invalid_argument("QpxFileDevice::" + std::string(operation) + ": rectangle " +
+                                    describe(r) + " outside the frame " + std::to_string(w) + " x " +
+                                    std::to_string(h));
 }
 
 // Closes a frame device, which stores a written compressed frame; false when that fails.

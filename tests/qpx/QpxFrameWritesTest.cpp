@@ -469,11 +469,26 @@ TEST(QpxFrameWriteRectangles, AreCheckedBeforeAnyPath) {
         Rectangle (*of)(long width);
     };
     const Place places[] = {
-        {"inside", true, [](long) { return Rectangle{1, 1, 3, 2}; }},
-        {"touching_the_right_edge", true, [](long w) { return Rectangle{w - 3, 0, 3, 4}; }},
-        {"beyond_the_right_edge", false, [](long w) { return Rectangle{w - 2, 0, 4, 4}; }},
-        {"far_beyond_the_right_edge", false, [](long w) { return Rectangle{w - 10, 0, 50, 4}; }},
-        {"negative_origin", false, [](long) { return Rectangle{-10, 0, 12, 1}; }},
+        {"inside", true,
+         [](long) {
+             return Rectangle{1, 1, 3, 2};
+         }},
+        {"touching_the_right_edge", true,
+         [](long w) {
+             return Rectangle{w - 3, 0, 3, 4};
+         }},
+        {"beyond_the_right_edge", false,
+         [](long w) {
+             return Rectangle{w - 2, 0, 4, 4};
+         }},
+        {"far_beyond_the_right_edge", false,
+         [](long w) {
+             return Rectangle{w - 10, 0, 50, 4};
+         }},
+        {"negative_origin", false,
+         [](long) {
+             return Rectangle{-10, 0, 12, 1};
+         }},
     };
     for (const NativeGeometry& g : frames)
         for (const Place& place : places)
@@ -526,8 +541,10 @@ TEST(QpxUpdateOpens, NeverLoseTheChunkMap) {
         bool written;
     };
     const Case cases[] = {
-        {"options_0", &original, 0, false},           {"option_1_load", &original, 1, false},
-        {"option_2_store", &original, 2, true},        {"options_3", &original, 3, true},
+        {"options_0", &original, 0, false},
+        {"option_1_load", &original, 1, false},
+        {"option_2_store", &original, 2, true},
+        {"options_3", &original, 3, true},
         {"damaged_map_option_2", &damagedMap, 2, false},
     };
     const ByteVector custom(24, 'c');

@@ -783,7 +783,8 @@ TEST(FrameCoherence, ReadsAfterWritesSeeTheWrittenBytes) {
             // Both have read the old bytes, which stdio may still hold in its buffer.
             EXPECT_TRUE(sameBytes(readPlane(*writer, line), before));
             EXPECT_TRUE(sameBytes(readPlane(*reader, line), before));
-            const Bytes whole = planeOf(g, [](long x, long y, long) { return std::uint64_t(7 * x + y + 11); });
+            const Bytes whole =
+                planeOf(g, [](long x, long y, long) { return std::uint64_t(7 * x + y + 11); });
             writer->writeCurrentPlane(whole.data(), line);
             writer->writeCurrentPlaneRect(patch.data(), line, rect);
             EXPECT_TRUE(sameBytes(readPlane(*writer, line), after));
@@ -859,6 +860,7 @@ TEST(FrameMemory, DamagedStreamCostsWhatItDecodes) {
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: more memory committed than decoded; 2: the open did not fail";
+        EXPECT_EQ(WEXITSTATUS(status), 0)
+            << "1: more memory committed than decoded; 2: the open did not fail";
     }
 }

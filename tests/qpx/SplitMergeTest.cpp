@@ -234,7 +234,8 @@ long paddedTiles(long extent, long pieces, long overlap, long padding, long posi
     const long piece = Zan::pieceSize(extent, pieces);
     long n = 0;
     for (long i = 0; i < pieces; ++i)
-        n += position >= piece * i - padding && position < std::min(extent, piece * (i + 1) + overlap + padding);
+        n += position >= piece * i - padding &&
+             position < std::min(extent, piece * (i + 1) + overlap + padding);
     return n;
 }
 
@@ -256,7 +257,11 @@ TEST(SplitMerge, OverlapAndPaddingTogetherMergeBack) {
          {2, 2, 1},
          {2, 2, 0},
          {1, 1, 0}},
-        {"gray8 raw, bands along Z too", {"g", 20, 13, 8, 8, 1}, {ZStackLayout::ZOnly, 1, 9}, {2, 2, 3}, {4, 3, 2},
+        {"gray8 raw, bands along Z too",
+         {"g", 20, 13, 8, 8, 1},
+         {ZStackLayout::ZOnly, 1, 9},
+         {2, 2, 3},
+         {4, 3, 2},
          {1, 2, 1}},
     };
     for (const Case& c : cases)

@@ -41,7 +41,8 @@ inline long integerMember(const nlohmann::json& document, const char* key) {
     if (it->is_number_float()) {
         const double v = it->get<double>();
         // 2^63 is exact as a double; every whole number below it converts.
-        if (std::isfinite(v) && v == std::trunc(v) && v >= -9223372036854775808.0 && v < 9223372036854775808.0)
+        if (std::isfinite(v) && v == std::trunc(v) && v >= -9223372036854775808.0 &&
+            v < 9223372036854775808.0)
             return static_cast<long>(v);
     }
     return 0;
