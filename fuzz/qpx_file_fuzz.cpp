@@ -1,6 +1,7 @@
 // Opens arbitrary bytes as a native image file from memory, asks for every document and reads every frame
-// whose chunk the file holds, every way there is: raw and compressed, mapped and by positioned reads, whole, by rectangle and
-// by strip; then sums and sets the first frame, whole and by rectangle, on a writable copy. Only a false
+// whose chunk the file holds, every way there is: raw and compressed, mapped and by positioned reads, whole,
+// by rectangle and by strip, each into a destination of exactly the rows it reaches; then sums and sets the
+// first frame, whole and by rectangle, on a writable copy. Only a false
 // open, the library's documented exceptions and the JSON library's errors may come
 // out; a crash, a hang, any other exception or an allocation beyond what the file allows is a finding.
 // Coordinates are computed from the loop counts and checked to lead back to their frame; the whole frame
@@ -31,25 +32,45 @@ using Zan::IoImageDataDevice;
 
 using ZanTest::fuzzGuarded;
 
+// Rows, counted from the rectangle's top row, that a read of r into a destination reaches in a frame of
+// height rows: none when r misses the frame.
+long rowsReached(const Zan::Rectangle& r, long height) {
+    const long end = std::min(r.y + r.height, height), start = std::max(r.y, 0L);
+    return end > start ? end - r.y : 0;
+}
+
+// A destination of exactly the rows a read reaches, at least one byte: a frame of very wide rows but none
+// of them costs nothing, and a read that writes beyond its rows is caught by the sanitizer.
+std::vector<char> destination(long stride, long rows) {
+    return std::vector<char>(static_cast<std::size_t>(std::max(stride * rows, 1L)));
+}
+
 void readFrame(Zan::QpxFileDevice& file, unsigned seq) {
     for (const IoImageDataDevice::OpenMode mode : {0x1u, 0x5u}) {
         fuzzGuarded([&] {
             const auto frame = file.imageData(seq);
             if (!frame->open(mode))
                 return;
-            // The frame opened, so its plane lies in the chunk (raw) or was inflated from it.
+            // The frame opened, so its plane lies in the chunk (raw) or was inflated from it: line * h bytes
+            // bound every destination below.
             const long line = frame->packedLineSize(4);
             const long w = frame->width(), h = frame->height();
-            // At least one byte: a frame of zero-byte pixels still gets a real destination. The rectangle
-            // read below lays out its 9 rows from its own top row, which may lie above the frame.
-            std::vector<char> plane(static_cast<std::size_t>(std::max(line * std::max(h, 9L), 1L)));
+            std::vector<char> plane = destination(line, h);
             frame->packedImage(plane.data(), line);
-            frame->packedImageRect(plane.data(), line, {w / 3, h / 3, w / 2, h / 2});
-            frame->readCurrentPlaneRect(plane.data(), line, {-1, h - 2, w + 5, 9});
-            frame->setCurrentStrip(h - 1);
-            frame->readCurrentStrip(plane.data(), line);
-            frame->packedDownsampledRect(std::max(w / 4, 1L), std::max(h / 4, 1L), 0, 0, std::max(w / 4, 1L),
-                                         std::max(h / 4, 1L), plane.data(), line);
+            const Zan::Rectangle middle{w / 3, h / 3, w / 2, h / 2};
+            std::vector<char> part = destination(line, rowsReached(middle, h));
+            frame->packedImageRect(part.data(), line, middle);
+            const Zan::Rectangle around{-1, h - 2, w + 5, 9};
+            std::vector<char> edge = destination(line, rowsReached(around, h));
+            frame->readCurrentPlaneRect(edge.data(), line, around);
+            if (h > 0) {
+                frame->setCurrentStrip(h - 1);
+                frame->readCurrentStrip(plane.data(), line);
+                const long dw = std::max(w / 4, 1L), dh = std::max(h / 4, 1L);
+                const long dline = (dw * (line / std::max(w, 1L)) + 3) / 4 * 4;
+                std::vector<char> small = destination(std::max(dline, 4L), dh);
+                frame->packedDownsampledRect(dw, dh, 0, 0, dw, dh, small.data(), std::max(dline, 4L));
+            }
             frame->close();
         });
     }

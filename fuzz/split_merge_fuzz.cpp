@@ -91,8 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::streambuf* out = std::cout.rdbuf(silenced.rdbuf());
     fuzzGuarded([&] {
         if (Zan::splitImage(source.c_str(), base.c_str(), pieces, overlap, padding, toFloat))
-            Zan::mergeImage(dir.file("merged.qpx").c_str(), base.c_str(), pieces, overlap,
-                            (choice & 2) ? Grid{} : padding, toFloat);
+            Zan::mergeImage(dir.file("merged.qpx").c_str(), base.c_str(), pieces, overlap, padding, toFloat);
     });
     fuzzGuarded([&] {
         Zan::mergeImage(dir.file("alone.qpx").c_str(), lone.c_str(), {1, 1, 1}, {}, {}, toFloat);

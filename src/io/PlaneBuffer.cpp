@@ -64,7 +64,8 @@ std::uintptr_t roundDown(std::uintptr_t at, std::uintptr_t unit) {
 
 // Advice only: a system without huge pages or without populating still hands out the block, whose pages
 // then fault in on first touch as any others.
-void advise(void* block, std::size_t bytes) {
+void advise(void* block, std::size_t bytes, bool populate) {
+    (void)populate;
     const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
     const auto start = reinterpret_cast<std::uintptr_t>(block), end = start + bytes;
     const std::uintptr_t hugeStart = roundDown(start + hugePage - 1, hugePage),
@@ -74,6 +75,8 @@ void advise(void* block, std::size_t bytes) {
         ::madvise(reinterpret_cast<void*>(hugeStart), hugeEnd - hugeStart, MADV_HUGEPAGE);
 #endif
 #ifdef MADV_POPULATE_WRITE
+    if (!populate)
+        return;
     const std::uintptr_t pagesStart = roundDown(start + page - 1, page), pagesEnd = roundDown(end, page);
     if (pagesEnd > pagesStart)
         ::madvise(reinterpret_cast<void*>(pagesStart), pagesEnd - pagesStart, MADV_POPULATE_WRITE);
@@ -82,7 +85,7 @@ void advise(void* block, std::size_t bytes) {
 
 } // namespace
 
-void* allocatePlane(std::size_t bytes) {
+void* allocatePlane(std::size_t bytes, bool populate) {
     if (bytes < hugePage)
         return ::operator new(bytes);
     void* block = nullptr;
@@ -91,7 +94,7 @@ void* allocatePlane(std::size_t bytes) {
     // A block mapped anew is aligned so that all of it can be huge pages.
     if (bytes >= alwaysMapped ? posix_memalign(&block, hugePage, bytes) != 0 : !(block = std::malloc(bytes)))
         throw std::bad_alloc();
-    advise(block, bytes);
+    advise(block, bytes, populate);
     return block;
 }
 

@@ -21,12 +21,16 @@ namespace Zan {
 // device's size before it is used or allocated.
 //
 // Thread safety: one thread at a time; every operation moves the byte device's position. Memory handed
-// out by mapChunkData may be read from several threads while the device is not used otherwise.
+// out by mapChunkData may be read from several threads while the device is not used otherwise. Once a
+// writable file has been mapped, positioned transfers of chunk data flush the stream's buffer, so that
+// they and the mappings see each other's bytes.
 class ZAN_EXPORT QpxFileDevice::ChunkedDevice {
 public:
     class Impl;
     // IoImageFileDevice::LoadChunkMap loads the chunk map on open (not when truncating),
-    // IoImageFileDevice::StoreChunkMap stores it on close when writable.
+    // IoImageFileDevice::StoreChunkMap stores it on close when writable. An existing file opened for
+    // writing with StoreChunkMap alone has its map loaded on open too, so that the map stored on close
+    // lists the file's chunks.
     using OpenOptions = IoImageFileDevice::OpenOptions;
 
     // Takes the byte device, not yet opened.
@@ -62,7 +66,10 @@ public:
     // has been closed.
     void close();
 
-    // Position for a new chunk at the end of the file (the file is padded up to it).
+    // Position for a new chunk at the end of the file (the file is padded up to it). A chunk appended to an
+    // existing file hides its map until a new one is stored: without StoreChunkMap this throws
+    // std::logic_error, and when the file's map could not be loaded std::runtime_error, before anything is
+    // written (a file this device created may always grow).
     long newChunk();
     // Writes a chunk at chunkStart (a multiple of 4096). A null data pointer reserves the data area.
     unsigned long writeChunk(long chunkStart, const std::string& name, const void* data, unsigned long size);

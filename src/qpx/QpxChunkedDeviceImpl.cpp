@@ -1,5 +1,6 @@
 #include <qpx/detail/QpxChunkedDeviceImpl.h>
 
+#include <io/IoFileDevice.h>
 #include <io/IoMemoryBuffer.h>
 #include <io/detail/LittleEndian.h>
 
@@ -233,6 +234,7 @@ int Impl::checkSignature() {
 
 bool Impl::open(IoDevice::OpenMode mode, OpenOptions openOptions, int* err) {
     knownSize = -1;
+    mappedFile = false;
     if (!device || !device->open(mode))
         return false;
     options = static_cast<int>(openOptions);
@@ -276,6 +278,12 @@ bool Impl::open(IoDevice::OpenMode mode, OpenOptions openOptions, int* err) {
     if (!truncated && (options & IoImageFileDevice::LoadChunkMap) != 0 && !loadChunkMap()) {
         result = false;
         code = QpxFileDevice::ChunkMapUnreadable;
+    } else if (!truncated && isWritable() && isReadible() &&
+               (options & IoImageFileDevice::StoreChunkMap) != 0 &&
+               (options & IoImageFileDevice::LoadChunkMap) == 0) {
+        // The map stored on close must list the file's chunks as well as the new ones. One that cannot be
+        // read is not held, and appends are then refused.
+        loadChunkMap();
     }
     if (err)
         *err = code;
@@ -306,6 +314,14 @@ void Impl::close() {
 
 long Impl::newChunk() {
     checkWritable();
+    // An existing file ends in its chunk map: a chunk appended after it hides the map, and the file opens
+    // again only when a map that lists its chunks is stored behind the new ones on close.
+    if (!isTruncated() && (options & IoImageFileDevice::StoreChunkMap) == 0)
+        throw std::logic_error("cannot append a chunk to an existing file whose chunk map is not stored on "
+                               "close (open option 2): the file would lose its map");
+    if (!isTruncated() && !chunkMapOwned)
+        throw std::runtime_error("cannot append a chunk to an existing file whose chunk map could not be "
+                                 "read: a new map would hide its chunks");
     device->seek(0, IoDevice::End);
     const long end = deviceSize();
     const long start = roundUp(end);
@@ -377,6 +393,7 @@ unsigned long Impl::readChunk(long pos, std::string* name, void* buffer, unsigne
     ChunkHeader header;
     if (!enterChunk(pos, name, header) || !buffer)
         return 0;
+    afterHeader(pos, header);
     return device->readData(buffer, std::min<std::uint64_t>(header.dataLength, maxSize));
 }
 
@@ -393,6 +410,7 @@ bool Impl::readChunkInto(long pos, std::string* name, ByteVector& data) {
         return false;
     }
     // A short read leaves only the bytes that came, never bytes the file did not hold.
+    afterHeader(pos, header);
     data.resize(header.dataLength);
     data.resize(device->readData(data.data(), data.size()));
     return true;
@@ -456,6 +474,9 @@ void* Impl::mapChunkData(const std::string& name, unsigned long* size) {
     const ChunkHeader header = namedChunkHeader(it->second);
     if (size)
         *size = header.dataLength;
+    // Writes through the mapping go to the file's pages, which stdio's buffer does not see.
+    if (isWritable() && dynamic_cast<IoFileDevice*>(device.get()))
+        mappedFile = true;
     // The header was checked to lie inside the device, so the mapping does too.
     return device->map(it->second.position + headerSize + static_cast<long>(header.nameLength),
                        header.dataLength);
@@ -467,9 +488,24 @@ void Impl::unmapChunkData(void* address) {
     device->unmap(address);
 }
 
+// Flushing a stream writes what it holds for the file and drops what it had read ahead, which may be older
+// than what a mapping has written since.
+void Impl::dropBufferedBytes() {
+    if (mappedFile)
+        static_cast<IoFileDevice*>(device.get())->flush();
+}
+
+void Impl::afterHeader(long pos, const ChunkHeader& header) {
+    if (!mappedFile)
+        return;
+    dropBufferedBytes();
+    device->seek(pos + headerSize + static_cast<long>(header.nameLength), IoDevice::Begin);
+}
+
 unsigned long Impl::readChunkData(long pos, void* buffer, unsigned long count) {
     if (!device)
         throw std::logic_error("device is not open");
+    dropBufferedBytes();
     device->seek(pos, IoDevice::Begin);
     return device->readData(buffer, count);
 }
@@ -480,6 +516,8 @@ unsigned long Impl::writeChunkData(long pos, const void* buffer, unsigned long c
     knownSize = -1;
     device->seek(pos, IoDevice::Begin);
     const unsigned long written = device->writeData(buffer, count);
+    // A mapping sees the bytes once they have left the stream's buffer.
+    dropBufferedBytes();
     // A device that appends whatever the position says has not written at pos.
     if ((device->openMode() & IoDevice::Append) != 0 && device->pos() != pos + static_cast<long>(written))
         return 0;

@@ -5,13 +5,19 @@
 #include <metadata/JsonBridge.h>
 #include <qpx/QpxChunkedDevice.h>
 #include <qpx/QpxImageData.h>
+#include <qpx/detail/QpxFrameGeometry.h>
+#include <qpx/detail/QpxFrameWrites.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <limits>
+#include <map>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -43,13 +49,10 @@ std::unique_ptr<QpxFileDevice> openFile(const std::string& name, IoDevice::OpenM
     return device;
 }
 
-long componentBytes(long bits) {
-    return bits <= 8 ? 1 : bits <= 16 ? 2 : bits <= 32 ? 4 : bits <= 64 ? 8 : 0;
-}
+using detail::componentBytes;
 
 long integerOf(const json& document, const char* key) {
-    const auto it = document.is_object() ? document.find(key) : document.end();
-    return it != document.end() && it->is_number_integer() ? it->get<long>() : 0;
+    return detail::integerMember(document, key);
 }
 
 // The Z-stack count of an experiment document, 0 without a Z-stack loop.
@@ -153,6 +156,23 @@ bool tilesAvoid(const std::string& tileBase, const Grid& pieces, const std::stri
     });
 }
 
+// Standard output's flags and fill as they were when the guard was made, restored when it goes: the
+// progress lines set them for their own numbers.
+class CoutState {
+public:
+    CoutState() : flags_(std::cout.flags()), fill_(std::cout.fill()) {}
+    CoutState(const CoutState&) = delete;
+    CoutState& operator=(const CoutState&) = delete;
+    ~CoutState() {
+        std::cout.flags(flags_);
+        std::cout.fill(fill_);
+    }
+
+private:
+    std::ios::fmtflags flags_;
+    char fill_;
+};
+
 void printHeader(const char* action, const std::string& name, const char* relation, long tiles,
                  const Grid& pieces, const Grid& overlap, const Grid& padding, bool toFloat) {
     std::cout << action << name << relation << tiles << " [" << pieces.x << "x" << pieces.y << "x" << pieces.z
@@ -168,12 +188,55 @@ void printTile(const char* action, long number, long tiles, const std::string& n
               << ") " << name << std::endl;
 }
 
+// Files written beside their targets and renamed over them only once all of them are complete. Until
+// commit, and whatever leaves the scope, the temporaries go and every target keeps what it held (or
+// stays absent).
+class StagedFiles {
+public:
+    StagedFiles() = default;
+    StagedFiles(const StagedFiles&) = delete;
+    StagedFiles& operator=(const StagedFiles&) = delete;
+    ~StagedFiles() {
+        for (const auto& file : files_)
+            if (!file.temporary.empty()) {
+                std::error_code ignored;
+                fs::remove(file.temporary, ignored);
+            }
+    }
+    // The name to write target's bytes to: in target's folder, so that the rename stays on its file system.
+    std::string stage(const std::string& target) {
+        // Unique among the processes and the calls that may stage the same target at once.
+        static const unsigned long process = std::random_device{}();
+        static std::atomic<unsigned long> counter{0};
+        const std::string temporary =
+            target + ".partial-" + std::to_string(process) + "-" + std::to_string(counter.fetch_add(1));
+        files_.push_back({target, temporary});
+        return temporary;
+    }
+    // Renames every temporary over its target; false (and the temporaries not yet renamed removed) when a
+    // rename fails.
+    bool commit() {
+        for (auto& file : files_) {
+            std::error_code error;
+            fs::rename(file.temporary, file.target, error);
+            if (error)
+                return false;
+            file.temporary.clear();
+        }
+        return true;
+    }
+
+private:
+    struct File {
+        std::string target, temporary;
+    };
+    std::vector<File> files_;
+};
+
 // Bytes of a row of width pixels of frame's components and planes in samples of bits bits, rounded up to
 // alignment.
 long rowBytes(const IoImageDataDevice& frame, long width, long bits, long alignment) {
-    const long bytes = detail::checkedProduct(
-        detail::checkedProduct(width, componentBytes(bits), "splitImage"), frame.channels(), "splitImage");
-    return detail::checkedAlign(bytes, alignment, "splitImage");
+    return detail::frameRowBytes(width, bits, frame.channels(), alignment, "splitImage");
 }
 
 // Reads rect of an open frame into buffer, rows line bytes apart, as floats or in the stored samples.
@@ -261,26 +324,25 @@ struct TileShape {
     long components = 0, bits = 0;
 };
 
-// Frame chunks of every frame hold what the frame's open needs: the whole plane when raw, more than the
-// prefix when compressed.
-bool framesStored(QpxFileDevice& tile) {
+// Every frame opens for reading: its chunk is there, a raw frame's header and size hold its plane, a
+// compressed frame's stream decodes to exactly the plane. A frame that does not is an error the merge
+// finds before it writes anything.
+bool framesOpen(QpxFileDevice& tile) {
     const unsigned frames = tile.sequenceCount();
     for (unsigned seq = 0; seq < frames; ++seq) {
-        const auto frame = tile.imageData(seq);
-        const auto* native = dynamic_cast<const QpxFileDevice::ImageData*>(frame.get());
-        long size = -1;
-        if (!native || !tile.chunkedDevice().hasChunk(native->frameChunkName(), &size))
+        try {
+            const auto frame = tile.imageData(seq);
+            if (!frame || !frame->open(IoImageDataDevice::Read))
+                return false;
+        } catch (const std::runtime_error&) {
             return false;
-        const long needed =
-            QpxFileDevice::ImageData::prefixBytes +
-            (native->compression() == QpxFileDevice::ImageData::None ? native->planeSize() : 1);
-        if (size >= 0 && size < needed)
-            return false;
+        }
     }
     return true;
 }
 
-// The tile's shape, or false when it has no Z stack with planes, no frame 0 geometry or frames missing.
+// The tile's shape, or false when it has no Z stack with planes, no frame 0 geometry or a frame that does
+// not open.
 bool shapeOf(QpxFileDevice& tile, TileShape& shape) {
     const json attributes = tile.attributes();
     shape.loops = tile.experiment();
@@ -288,20 +350,24 @@ bool shapeOf(QpxFileDevice& tile, TileShape& shape) {
     shape.planes = zCountOf(shape.loops, shape.zPosition);
     shape.width = integerOf(attributes, "widthPx");
     shape.height = integerOf(attributes, "heightPx");
-    if (shape.planes < 1)
+    if (shape.planes < 1 || tile.sequenceCount() < 1)
         return false;
-    const auto frame = tile.imageData(0);
-    shape.components = frame->channels();
-    shape.bits = frame->bitsPerComponentStored();
-    return framesStored(tile);
+    try {
+        const auto frame = tile.imageData(0);
+        shape.components = frame->channels();
+        shape.bits = frame->bitsPerComponentStored();
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+    return framesOpen(tile);
 }
 
 // Tiles of one image: the same loops but for the Z stack's count, the same components and, unless they
-// are read as floats, the same samples, which an integer sum needs to be at most 32 bits wide.
-bool sameImage(const TileShape& a, const TileShape& b, bool toFloat) {
+// are read as floats, the same samples, which a sum of overlapping tiles needs to be at most 32 bits wide.
+bool sameImage(const TileShape& a, const TileShape& b, bool toFloat, bool sums) {
     if (a.zPosition != b.zPosition || a.loops.size() != b.loops.size() || a.components != b.components)
         return false;
-    if (!toFloat && (a.bits != b.bits || a.bits > 32))
+    if (!toFloat && (a.bits != b.bits || (sums && a.bits > 32)))
         return false;
     for (std::size_t i = 0; i < a.loops.size(); ++i)
         if (static_cast<int>(i) != a.zPosition &&
@@ -311,25 +377,211 @@ bool sameImage(const TileShape& a, const TileShape& b, bool toFloat) {
     return true;
 }
 
-// Every tile is there, opens, has a Z stack, stores its frames, belongs to the image of the first tile and
-// has the size of its box in the merged image; none is the merged file.
+// Every tile is there, opens, has a Z stack, stores frames that all open, belongs to the image of the first
+// tile and has the size of its box in the merged image; none is the merged file.
 bool tilesFit(const std::string& tileBase, const std::string& merged, const Grid& full, const Grid& pieces,
               const Grid& overlap, const Grid& padding, const Grid& piece, bool toFloat) {
+    const bool sums = weightsBands(pieces, overlap);
     TileShape first;
     return forEachTile(pieces, [&](const Grid& index, long) {
         const std::string name = partialFileName(tileBase, index, false);
-        if (sameFile(name, merged))
-            return false;
-        const auto tile = openFile(name, readMode);
         TileShape shape;
-        if (!tile || !shapeOf(*tile, shape))
+        try {
+            if (sameFile(name, merged))
+                return false;
+            const auto tile = openFile(name, readMode);
+            if (!tile || !shapeOf(*tile, shape))
+                return false;
+        } catch (const std::runtime_error&) {
             return false;
+        } catch (const json::exception&) {
+            return false;
+        }
         if (index.x == 0 && index.y == 0 && index.z == 0)
             first = shape;
         const Box b = boxOf(full, overlap, padding, piece, index);
-        return sameImage(first, shape, toFloat) && shape.width == b.size.x && shape.height == b.size.y &&
-               shape.planes == b.size.z;
+        return sameImage(first, shape, toFloat, sums) && shape.width == b.size.x &&
+               shape.height == b.size.y && shape.planes == b.size.z;
     });
+}
+
+// ---- Merged frames
+
+// The weight that the split gave position u of a tile box of boxSize positions along one axis: the ramp of
+// each overlap band on a side that faces a neighbour, the near side first.
+double splitWeight(long u, long boxSize, long overlap, bool nearSide, bool farSide) {
+    double w = 1.0;
+    if (overlap < 2)
+        return w;
+    const auto ramp = static_cast<double>(overlap - 1);
+    if (nearSide && u < overlap)
+        w *= static_cast<double>(u) / ramp;
+    if (farSide && u >= boxSize - overlap)
+        w *= static_cast<double>(boxSize - 1 - u) / ramp;
+    return w;
+}
+
+// For every position of the merged extent along one axis, the sum of the weights that the split gave it in
+// the tiles the merge takes it from. Without padding the ramps of two neighbours add up to one. With
+// overlap and padding together the split weighted the bands at the padded edges, while the merge takes
+// each tile from behind its padding: there the sum is not one, and the merge divides by it.
+std::vector<double> weightSums(long full, long pieces, long overlap, long padding) {
+    std::vector<double> sums(static_cast<std::size_t>(full), 0.0);
+    const long piece = pieceSize(full, pieces);
+    for (long i = 0; i < pieces; ++i) {
+        const Box to = boxOf({full, 1, 1}, {overlap, 0, 0}, {0, 0, 0}, {piece, 1, 1}, {i, 0, 0});
+        const Box from = boxOf({full, 1, 1}, {overlap, 0, 0}, {padding, 0, 0}, {piece, 1, 1}, {i, 0, 0});
+        for (long x = to.start.x; x < to.end.x; ++x)
+            sums[static_cast<std::size_t>(x)] +=
+                splitWeight(x - from.start.x, from.size.x, overlap, i > 0, i < pieces - 1);
+    }
+    return sums;
+}
+
+// One tile while the merge reads from it: the open file, its custom data (tiles at x = 0, y = 0 only), its
+// box in the merged image and the split's box of it, padding included.
+struct MergeTile {
+    Grid index;
+    std::unique_ptr<QpxFileDevice> file;
+    std::vector<ByteVector> custom;
+    Box to, from;
+};
+
+// Samples of the sum of a band, divided by the weights the split applied, as the merged samples: integers
+// rounded to nearest and kept inside their range.
+template <typename T>
+void storeNormalised(const std::vector<float>& sums, char* band, long line, long rows, long width,
+                     long channels, const std::vector<double>& wx, const double* wy, double wz) {
+    for (long r = 0; r < rows; ++r) {
+        const float* in = sums.data() + r * width * channels;
+        char* out = band + r * line;
+        for (long x = 0; x < width; ++x) {
+            const double w = wx[static_cast<std::size_t>(x)] * wy[r] * wz;
+            for (long c = 0; c < channels; ++c) {
+                double v = in[x * channels + c];
+                if (w > 0)
+                    v /= w;
+                T sample;
+                if constexpr (std::is_floating_point_v<T>) {
+                    sample = static_cast<T>(v);
+                } else {
+                    const double top = static_cast<double>(std::numeric_limits<T>::max());
+                    sample = static_cast<T>(std::isnan(v) ? 0.0 : std::clamp(std::nearbyint(v), 0.0, top));
+                }
+                std::memcpy(out + (x * channels + c) * static_cast<long>(sizeof(T)), &sample, sizeof(T));
+            }
+        }
+    }
+}
+
+// What the merge of the frames needs throughout.
+struct MergeContext {
+    Grid full, pieces, overlap, padding, piece;
+    bool toFloat = false;
+    // Tiles overlap, so that the merge sums them; else each merged pixel is one tile's.
+    bool sums = false;
+    int zPosition = 0;
+    // Weight sums along each axis; empty when every axis sums to one (no axis with overlap and padding).
+    std::vector<double> wx, wy, wz;
+    std::vector<std::string> customKeys;
+    std::vector<ByteVector> mergedCustom;
+};
+
+// Builds merged frame seq (coordinates coordinates, Z plane plane) once from every tile that covers it, band
+// of rows by band of rows, and stores it once. False when a tile lacks the frame or it does not open.
+bool mergeFrame(MergeContext& m, QpxFileDevice& out, unsigned seq, const std::vector<unsigned>& coordinates,
+                long plane, const std::vector<MergeTile*>& covering, ByteVector& band, ByteVector& scratch,
+                std::vector<float>& sums) {
+    struct Source {
+        const MergeTile* tile;
+        std::unique_ptr<IoImageDataDevice> data;
+    };
+    std::vector<Source> sources;
+    for (MergeTile* tile : covering) {
+        std::vector<unsigned> own = coordinates;
+        own[static_cast<std::size_t>(m.zPosition)] = static_cast<unsigned>(plane - tile->from.start.z);
+        unsigned t = 0;
+        if (!tile->file->sequenceIndex(own, &t))
+            return false;
+        auto data = tile->file->imageData(t);
+        if (!data || !data->open(IoImageDataDevice::Read))
+            return false;
+        if (tile->index.x == 0 && tile->index.y == 0)
+            synchronizeCustomMetadata(tile->custom, t, m.mergedCustom, seq, customBytesPerFrame);
+        sources.push_back({tile, std::move(data)});
+    }
+    const auto frame = out.imageData(seq);
+    if (!frame || !frame->open(IoImageDataDevice::Write))
+        return false;
+    const bool normalise = !m.wx.empty();
+    const long bits = frame->bitsPerComponentStored(), channels = frame->channels();
+    const long sample = componentBytes(bits);
+    const long width = m.full.x, height = m.full.y;
+    const long line = rowBytes(*frame, width, bits, frame->lineAlignment());
+    const long rows = bandRows(normalise ? width * channels * 4 : line, height, 1);
+    band.resize(static_cast<std::size_t>(detail::checkedProduct(line, std::min(rows, height), "mergeImage")));
+    if (normalise)
+        sums.resize(static_cast<std::size_t>(
+            detail::checkedProduct(width * channels, std::min(rows, height), "mergeImage")));
+    frame->setCurrentPlane(0);
+    for (long first = 0; first < height; first += rows) {
+        const long n = std::min(rows, height - first);
+        if (normalise)
+            std::fill(sums.begin(), sums.end(), 0.0f);
+        else
+            std::fill(band.begin(), band.end(), char{0});
+        for (const Source& s : sources) {
+            const Box& to = s.tile->to;
+            const long top = std::max(to.start.y, first), bottom = std::min(to.end.y, first + n);
+            if (top >= bottom || to.size.x < 1)
+                continue;
+            // The rows of the tile's part of the band, read from behind its padding.
+            const Rectangle rect{to.start.x - s.tile->from.start.x, top - s.tile->from.start.y, to.size.x,
+                                 bottom - top};
+            if (normalise) {
+                const long tileLine = to.size.x * channels * 4;
+                scratch.resize(
+                    static_cast<std::size_t>(detail::checkedProduct(tileLine, rect.height, "mergeImage")));
+                s.data->packedImageRectToFloat(reinterpret_cast<float*>(scratch.data()), tileLine, rect);
+                for (long r = 0; r < rect.height; ++r) {
+                    const float* in = reinterpret_cast<const float*>(scratch.data() + r * tileLine);
+                    float* sum = sums.data() + (top - first + r) * width * channels + to.start.x * channels;
+                    for (long k = 0; k < to.size.x * channels; ++k)
+                        sum[k] += in[k];
+                }
+            } else if (!m.sums) {
+                // Tiles that do not overlap are copied into their place.
+                char* place = band.data() + (top - first) * line + to.start.x * channels * sample;
+                if (m.toFloat)
+                    s.data->packedImageRectToFloat(reinterpret_cast<float*>(place), line, rect);
+                else
+                    s.data->packedImageRect(place, line, rect);
+            } else {
+                const long tileLine = rowBytes(*s.data, to.size.x, bits, 1);
+                scratch.resize(
+                    static_cast<std::size_t>(detail::checkedProduct(tileLine, rect.height, "mergeImage")));
+                readRect(*s.data, scratch, tileLine, rect, m.toFloat);
+                for (long r = 0; r < rect.height; ++r)
+                    addData(scratch.data() + r * tileLine,
+                            band.data() + (top - first + r) * line + to.start.x * channels * sample, bits,
+                            tileLine, 1);
+            }
+        }
+        if (normalise) {
+            const double wz = m.wz[static_cast<std::size_t>(plane)];
+            const double* wy = m.wy.data() + first;
+            if (bits <= 8)
+                storeNormalised<unsigned char>(sums, band.data(), line, n, width, channels, m.wx, wy, wz);
+            else if (bits <= 16)
+                storeNormalised<unsigned short>(sums, band.data(), line, n, width, channels, m.wx, wy, wz);
+            else
+                storeNormalised<float>(sums, band.data(), line, n, width, channels, m.wx, wy, wz);
+        }
+        frame->writeCurrentPlaneRect(band.data(), line, {0, first, width, n});
+    }
+    // A compressed frame is stored here, once, as one chunk.
+    frame->close();
+    return true;
 }
 
 } // namespace
@@ -514,27 +766,6 @@ void determineGlobalParameters(const std::string& tileBase, const std::vector<st
     tile->close();
 }
 
-bool initializeFrameData(std::unique_ptr<QpxFileDevice>& device, unsigned frame) {
-    auto data = device->imageData(frame);
-    if (!data)
-        return false;
-    const auto* native = dynamic_cast<const QpxFileDevice::ImageData*>(data.get());
-    const bool reserved = native && native->compression() == QpxFileDevice::ImageData::None &&
-                          !device->chunkedDevice().hasChunk(native->frameChunkName(), nullptr);
-    if (!data->open(IoImageDataDevice::Read | IoImageDataDevice::Write))
-        return false;
-    const long size = detail::checkedProduct(
-        rowBytes(*data, data->width(), data->bitsPerComponentStored(), data->lineAlignment()), data->height(),
-        "initializeFrameData");
-    data.reset();
-    if (size == 0)
-        return false;
-    // The open reserved the chunk of a raw frame at the end of the file, where every byte reads as zero.
-    if (reserved)
-        return true;
-    return device->setImageData(ByteVector(static_cast<std::size_t>(size), 0), frame);
-}
-
 // ---- Split
 
 bool splitImage(const char* source, const char* tileBase, const Vector3d<long>& pieces,
@@ -559,6 +790,7 @@ bool splitImage(const char* source, const char* tileBase, const Vector3d<long>& 
     if ((weightsBands(pieces, overlap) && bits > 32) || !tilesAvoid(base, pieces, sourceName))
         return false;
 
+    const CoutState coutState;
     const long tiles = tileCount(pieces);
     printHeader("Splitting file ", sourceName, " in ", tiles, pieces, overlap, padding, toFloat);
 
@@ -568,11 +800,13 @@ bool splitImage(const char* source, const char* tileBase, const Vector3d<long>& 
     const std::vector<std::vector<unsigned>> allFrames = src->allLoopIndexes();
     const json sourceRaw = src->rawMetadata();
 
-    bool stored = true;
+    // Tiles are written beside their names and take them only once every tile is complete: a split that
+    // fails leaves no tile of its own behind, and the files it would replace as they were.
+    StagedFiles staged;
     ByteVector buffer; // one for every frame of every tile
     std::vector<std::vector<unsigned>> frames;
     json raw;
-    forEachTile(pieces, [&](const Grid& index, long number) {
+    const bool written = forEachTile(pieces, [&](const Grid& index, long number) {
         if (index.x == 0 && index.y == 0) {
             const Box slab = boxOf(full, overlap, padding, piece, {0, 0, index.z});
             frames = selectLoopIndexes(allFrames, zPosition, slab.start.z, slab.end.z);
@@ -581,9 +815,9 @@ bool splitImage(const char* source, const char* tileBase, const Vector3d<long>& 
         }
         const std::string name = partialFileName(base, index, true);
         printTile("Creating file (", number, tiles, name);
-        auto tile = openFile(name, createMode);
+        auto tile = openFile(staged.stage(name), createMode);
         if (!tile)
-            return true;
+            return false;
         const Box b = boxOf(full, overlap, padding, piece, index);
         const Rectangle rect{b.start.x, b.start.y, b.size.x, b.size.y};
         const long count = static_cast<long>(frames.size());
@@ -594,9 +828,12 @@ bool splitImage(const char* source, const char* tileBase, const Vector3d<long>& 
         for (long k = 0; k < count; ++k) {
             unsigned seq = 0;
             if (!src->sequenceIndex(frames[k], &seq))
-                continue;
+                return false;
             const auto data = src->imageData(seq);
-            if (data && data->open(IoImageDataDevice::Read)) {
+            // A source frame without pixels would leave a tile frame that no merge can read.
+            if (!data || !data->open(IoImageDataDevice::Read))
+                return false;
+            {
                 std::vector<float> factors;
                 if (overlap.z != 0) {
                     const long zi = static_cast<long>(frames[k][zPosition]) - b.start.z;
@@ -607,13 +844,11 @@ bool splitImage(const char* source, const char* tileBase, const Vector3d<long>& 
                         factors.push_back(static_cast<float>(b.size.z - zi - 1) / ramp);
                 }
                 const auto out = tile->imageData(static_cast<unsigned>(k));
-                if (out && out->open(IoImageDataDevice::Write)) {
-                    copyWeighted(*data, *out, buffer, rect, bits, toFloat, factors, overlap,
-                                 {index.x > 0, index.x<pieces.x - 1, index.y> 0, index.y < pieces.y - 1});
-                    out->close();
-                } else {
-                    stored = false;
-                }
+                if (!out || !out->open(IoImageDataDevice::Write))
+                    return false;
+                copyWeighted(*data, *out, buffer, rect, bits, toFloat, factors, overlap,
+                             {index.x > 0, index.x<pieces.x - 1, index.y> 0, index.y < pieces.y - 1});
+                out->close();
             }
             synchronizeCustomMetadata(sourceCustom, seq, tileCustom, k, customBytesPerFrame);
         }
@@ -623,7 +858,7 @@ bool splitImage(const char* source, const char* tileBase, const Vector3d<long>& 
         return true;
     });
     src->close();
-    return stored;
+    return written && staged.commit();
 }
 
 // ---- Merge
@@ -633,105 +868,114 @@ bool mergeImage(const char* merged, const char* tileBase, const Vector3d<long>& 
     if (!acceptedArguments(merged, tileBase, pieces, overlap, padding))
         return false;
     const std::string mergedName(merged), base(tileBase);
-    // The split weights bands at the tiles' padded edges, where no sum of tiles gives back the image.
-    if ((overlap.x && padding.x) || (overlap.y && padding.y) || (overlap.z && padding.z))
-        return false;
 
-    Grid full;
+    MergeContext m;
     long frames = 0;
-    determineMergedParametersZ(base, pieces.z, overlap.z, padding.z, full.z, frames);
-    determineMergedParametersY(base, pieces.y, overlap.y, padding.y, full.y);
-    determineMergedParametersX(base, pieces.x, overlap.x, padding.x, full.x);
-    const Grid piece = pieceSize(full, pieces);
-    if (frames < 1 || !piecesFit(full, pieces, piece) ||
-        !tilesFit(base, mergedName, full, pieces, overlap, padding, piece, toFloat))
+    determineMergedParametersZ(base, pieces.z, overlap.z, padding.z, m.full.z, frames);
+    determineMergedParametersY(base, pieces.y, overlap.y, padding.y, m.full.y);
+    determineMergedParametersX(base, pieces.x, overlap.x, padding.x, m.full.x);
+    m.pieces = pieces;
+    m.overlap = overlap;
+    m.padding = padding;
+    m.toFloat = toFloat;
+    m.sums = weightsBands(pieces, overlap);
+    m.piece = pieceSize(m.full, pieces);
+    // Every tile and each of its frames opens before anything is printed or written.
+    if (frames < 1 || !piecesFit(m.full, pieces, m.piece) ||
+        !tilesFit(base, mergedName, m.full, pieces, overlap, padding, m.piece, toFloat))
         return false;
 
+    const CoutState coutState;
     const long tiles = tileCount(pieces);
     printHeader("Merging file ", mergedName, " from ", tiles, pieces, overlap, padding, toFloat);
 
-    std::vector<std::string> customKeys, otherChunks;
-    int zPosition = 0;
+    std::vector<std::string> otherChunks;
     json raw;
-    determineGlobalParameters(base, tileSkipList(), customKeys, otherChunks, zPosition, raw);
+    determineGlobalParameters(base, tileSkipList(), m.customKeys, otherChunks, m.zPosition, raw);
+    if ((pieces.x > 1 && overlap.x > 0 && padding.x > 0) ||
+        (pieces.y > 1 && overlap.y > 0 && padding.y > 0) ||
+        (pieces.z > 1 && overlap.z > 0 && padding.z > 0)) {
+        m.wx = weightSums(m.full.x, pieces.x, overlap.x, padding.x);
+        m.wy = weightSums(m.full.y, pieces.y, overlap.y, padding.y);
+        m.wz = weightSums(m.full.z, pieces.z, overlap.z, padding.z);
+    }
 
-    auto out = std::make_unique<QpxFileDevice>(mergedName);
+    // The merged image goes to a file beside the target, which it replaces only once it is complete.
+    StagedFiles staged;
+    auto out = std::make_unique<QpxFileDevice>(staged.stage(mergedName));
     if (!out->open(createMode, openOptions, nullptr))
         return false;
-    changeRawMetadataPlaneCount(raw, full.z);
-    changeRawMetadataAttributes(raw, frames, full.x, full.y, toFloat);
-    if (!out->setRawMetadata(raw)) {
-        out->close();
+    changeRawMetadataPlaneCount(raw, m.full.z);
+    changeRawMetadataAttributes(raw, frames, m.full.x, m.full.y, toFloat);
+    if (!out->setRawMetadata(raw))
         return false;
-    }
-    std::vector<ByteVector> mergedCustom = allocCustomMetadata(customKeys, frames, customBytesPerFrame);
-    const std::vector<std::vector<unsigned>> allFrames = out->allLoopIndexes();
-    std::vector<bool> zeroFilled(allFrames.size(), false);
-    const Grid noPadding{0, 0, 0};
+    m.mergedCustom = allocCustomMetadata(m.customKeys, frames, customBytesPerFrame);
 
-    bool added = true;
-    ByteVector buffer; // one for every frame of every tile
-    const bool rawFrames = !out->attributes().contains("compressionType");
-    std::vector<std::vector<unsigned>> slab;
-    std::unique_ptr<QpxFileDevice> tile;
-    forEachTile(pieces, [&](const Grid& index, long number) {
-        if (index.x == 0 && index.y == 0) {
-            const Box planes = boxOf(full, overlap, noPadding, piece, {0, 0, index.z});
-            slab = selectLoopIndexes(allFrames, zPosition, planes.start.z, planes.end.z);
-        }
-        const std::string name = partialFileName(base, index, false);
-        printTile("Adding file (", number, tiles, name);
-        tile.reset();
-        tile = openFile(name, readMode);
-        if (!tile)
-            return true;
-        // The tile's frames and pixels are found by their place in its own box, padding included.
-        const Box to = boxOf(full, overlap, noPadding, piece, index);
-        const Box from = boxOf(full, overlap, padding, piece, index);
-        const Rectangle target{to.start.x, to.start.y, to.size.x, to.size.y};
-        const Rectangle source{to.start.x - from.start.x, to.start.y - from.start.y, to.size.x, to.size.y};
-        const bool copiesCustom = index.x == 0 && index.y == 0;
-        const std::vector<ByteVector> tileCustom =
-            copiesCustom ? fillCustomMetadata(tile, customKeys) : std::vector<ByteVector>();
-        for (const std::vector<unsigned>& coordinates : slab) {
-            unsigned seq = 0;
-            if (!out->sequenceIndex(coordinates, &seq))
-                continue;
-            if (!zeroFilled[seq] && initializeFrameData(out, seq))
-                zeroFilled[seq] = true;
-            std::vector<unsigned> own = coordinates;
-            own[static_cast<std::size_t>(zPosition)] -= static_cast<unsigned>(from.start.z);
-            unsigned t = 0;
-            if (!tile->sequenceIndex(own, &t))
-                continue;
-            const auto data = tile->imageData(t);
-            if (data && data->open(IoImageDataDevice::Read)) {
-                const long bits = toFloat ? 32 : data->bitsPerComponentStored();
-                const long line = rowBytes(*data, to.size.x, bits, 1);
-                // A raw merged frame takes the sum band by band in place; a compressed one is inflated and
-                // stored whole by every add, so it takes the tile's rectangle at once.
-                const long rows = rawFrames ? bandRows(line, to.size.y, 1) : std::max(to.size.y, 1L);
-                for (long first = 0; first < to.size.y; first += rows) {
-                    const long n = std::min(rows, to.size.y - first);
-                    // The source rectangle lies inside the tile, so every byte is read.
-                    buffer.resize(static_cast<std::size_t>(detail::checkedProduct(line, n, "mergeImage")));
-                    readRect(*data, buffer, line, {source.x, source.y + first, source.width, n}, toFloat);
-                    added =
-                        out->addImageDataRect(buffer, seq, {target.x, target.y + first, target.width, n}) &&
-                        added;
+    // The merged frames of each plane, in frame order.
+    const std::vector<std::vector<unsigned>> allFrames = out->allLoopIndexes();
+    std::vector<std::vector<std::size_t>> byPlane(static_cast<std::size_t>(m.full.z));
+    for (std::size_t i = 0; i < allFrames.size(); ++i) {
+        const long z = allFrames[i].at(static_cast<std::size_t>(m.zPosition));
+        if (z < m.full.z)
+            byPlane[static_cast<std::size_t>(z)].push_back(i);
+    }
+
+    // Planes are merged in order, with the tiles of the Z slabs that cover the plane open: each opens once,
+    // when its first plane comes, and closes after its last.
+    std::map<long, std::vector<MergeTile>> open;
+    long nextSlab = 0;
+    ByteVector band, scratch;
+    std::vector<float> sums;
+    std::vector<MergeTile*> covering;
+    for (long plane = 0; plane < m.full.z; ++plane) {
+        for (auto it = open.begin(); it != open.end();)
+            it = it->second.front().to.end.z <= plane ? open.erase(it) : std::next(it);
+        for (; nextSlab < pieces.z; ++nextSlab) {
+            const Box slab = boxOf(m.full, overlap, {0, 0, 0}, m.piece, {0, 0, nextSlab});
+            if (slab.start.z > plane)
+                break;
+            std::vector<MergeTile>& slabTiles = open[nextSlab];
+            for (long x = 0; x < pieces.x; ++x)
+                for (long y = 0; y < pieces.y; ++y) {
+                    const Grid index{x, y, nextSlab};
+                    const std::string name = partialFileName(base, index, false);
+                    printTile("Adding file (", y + 1 + (nextSlab * pieces.x + x) * pieces.y, tiles, name);
+                    MergeTile tile{index,
+                                   openFile(name, readMode),
+                                   {},
+                                   boxOf(m.full, overlap, {0, 0, 0}, m.piece, index),
+                                   boxOf(m.full, overlap, padding, m.piece, index)};
+                    if (!tile.file)
+                        return false;
+                    if (x == 0 && y == 0)
+                        tile.custom = fillCustomMetadata(tile.file, m.customKeys);
+                    slabTiles.push_back(std::move(tile));
                 }
-            }
-            if (copiesCustom)
-                synchronizeCustomMetadata(tileCustom, t, mergedCustom, seq, customBytesPerFrame);
         }
-        return true;
-    });
-    storeCustomMetadata(out, customKeys, mergedCustom);
-    if (tile)
-        storeUninterprettedChunks(tile, out, otherChunks);
+        covering.clear();
+        for (auto& [slab, slabTiles] : open)
+            if (slabTiles.front().to.start.z <= plane && plane < slabTiles.front().to.end.z)
+                for (MergeTile& tile : slabTiles)
+                    covering.push_back(&tile);
+        for (const std::size_t i : byPlane[static_cast<std::size_t>(plane)]) {
+            unsigned seq = 0;
+            if (!out->sequenceIndex(allFrames[i], &seq))
+                continue;
+            if (!mergeFrame(m, *out, seq, allFrames[i], plane, covering, band, scratch, sums))
+                return false;
+        }
+    }
+    storeCustomMetadata(out, m.customKeys, m.mergedCustom);
+    // The other chunks come from the last tile, as every tile holds the same.
+    auto last = openFile(partialFileName(base, {pieces.x - 1, pieces.y - 1, pieces.z - 1}, false), readMode);
+    if (!last)
+        return false;
+    storeUninterprettedChunks(last, out, otherChunks);
+    last.reset();
+    open.clear();
     out->close();
-    tile.reset();
-    return added;
+    out.reset();
+    return staged.commit();
 }
 
 } // namespace Zan

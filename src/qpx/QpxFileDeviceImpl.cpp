@@ -7,6 +7,7 @@
 #include <metadata/detail/ExperimentLoops.h>
 #include <metadata/detail/RawMetadataBlocks.h>
 #include <qpx/QpxImageData.h>
+#include <qpx/detail/QpxFrameGeometry.h>
 
 #include <algorithm>
 #include <bit>
@@ -41,7 +42,7 @@ constexpr MetadataChunks liteChunks{"ImageAttributesLV!", "ImageMetadataLV!", "I
 constexpr std::int64_t maxRangeComponents = 1 << 16;
 
 std::int64_t integerOf(const json& document, const char* key) {
-    return document.value(key, std::int64_t{0});
+    return detail::integerMember(document, key);
 }
 
 float floatAt(const ByteVector& bytes, std::size_t offset) {
@@ -348,6 +349,10 @@ json Impl::frameMetadata(std::uint32_t seq, const std::string& jsonPointer) {
 // ---- Frames
 
 std::unique_ptr<IoImageDataDevice> Impl::imageData(std::uint32_t seq) {
+    return frameDevice(seq);
+}
+
+std::unique_ptr<QpxFileDevice::ImageData> Impl::frameDevice(std::uint32_t seq) {
     checkOpen();
     const std::string name = JsonMetadata::chunkName("ImageDataSeq|", seq);
     const json attributes = attributesDoc();

@@ -1,9 +1,9 @@
 #include <qpx/detail/QpxFrameWrites.h>
 
 #include <io/detail/CheckedSize.h>
-#include <metadata/JsonBridge.h>
 #include <qpx/QpxImageData.h>
 #include <qpx/detail/QpxFileDeviceImpl.h>
+#include <qpx/detail/QpxFrameGeometry.h>
 
 #include <algorithm>
 #include <cstring>
@@ -16,6 +16,7 @@ namespace Zan {
 namespace {
 
 using Impl = QpxFileDevice::Impl;
+using ImageData = QpxFileDevice::ImageData;
 
 // Rows summed at a time: as many as fit in this many bytes, at least one.
 constexpr long sumBandBytes = 4L << 20;
@@ -53,10 +54,27 @@ void addRows(const char* src, char* dst, long rowBytes, long rows) {
 // Bytes of a row of width pixels of the frame, all planes interleaved, rounded up to the frame's line
 // alignment or not.
 long rowBytesOf(const IoImageDataDevice& frame, long width, bool aligned) {
-    const long bytes =
-        detail::checkedProduct(detail::checkedProduct(width, frame.bytesPerComponent(), "QpxFileDevice"),
-                               frame.channels(), "QpxFileDevice");
-    return aligned ? detail::checkedAlign(bytes, frame.lineAlignment(), "QpxFileDevice") : bytes;
+    return detail::frameRowBytes(width, frame.bitsPerComponentStored(), frame.channels(),
+                                 aligned ? frame.lineAlignment() : 1, "QpxFileDevice");
+}
+
+std::string describe(const Rectangle& r) {
+    return "(" + std::to_string(r.x) + ", " + std::to_string(r.y) + ", " + std::to_string(r.width) + ", " +
+           std::to_string(r.height) + ")";
+}
+
+// The one check of a rectangle, made before any path is chosen: a negative size is refused always, and a
+// sum needs the rectangle inside the frame, since it reads every pixel it adds to. A set writes the part
+// inside the frame, as the frame device clips.
+void checkRectangle(const Rectangle& r, const IoImageDataDevice& frame, bool add, const char* operation) {
+    if (r.width < 0 || r.height < 0)
+        throw std::invalid_argument("QpxFileDevice::" + std::string(operation) + ": rectangle " +
+                                    describe(r) + " has a negative size");
+    const long w = frame.width(), h = frame.height();
+    if (add && (r.x < 0 || r.y < 0 || r.x > w || r.y > h || r.width > w - r.x || r.height > h - r.y))
+        throw std::invalid_argument("QpxFileDevice::" + std::string(operation) + ": rectangle " +
+                                    describe(r) + " outside the frame " + std::to_string(w) + " x " +
+                                    std::to_string(h));
 }
 
 // Closes a frame device, which stores a written compressed frame; false when that fails.
@@ -94,18 +112,15 @@ bool Impl::writeFrame(const ByteVector& data, std::uint32_t seq, const Rectangle
                       bool add, const char* operation) {
     checkOpen();
     checkWritable();
-    if (rect && (rect->width < 0 || rect->height < 0))
-        throw std::invalid_argument("QpxFileDevice::" + std::string(operation) + ": rectangle (" +
-                                    std::to_string(rect->x) + ", " + std::to_string(rect->y) + ", " +
-                                    std::to_string(rect->width) + ", " + std::to_string(rect->height) +
-                                    ") has a negative size");
-    // A frame that has nothing stored yet is summed into nothing: it is set, from rows laid out as the
-    // caller laid them out for the add.
-    const bool stored = chunked.hasChunk(JsonMetadata::chunkName("ImageDataSeq|", seq), nullptr);
-    add = add && stored;
-    const std::unique_ptr<IoImageDataDevice> frame = imageData(seq);
+    const std::unique_ptr<ImageData> frame = frameDevice(seq);
     if (!frame)
         return false;
+    if (rect)
+        checkRectangle(*rect, *frame, add, operation);
+    // A frame that has nothing stored yet is summed into nothing: it is set, from rows laid out as the
+    // caller laid them out for the add.
+    const bool stored = chunked.hasChunk(frame->frameChunkName(), nullptr);
+    add = add && stored;
     const Rectangle area = rect ? *rect : Rectangle{0, 0, frame->width(), frame->height()};
     const long row = rowBytesOf(*frame, area.width, alignedRows);
     const long size = detail::checkedProduct(row, area.height, "QpxFileDevice");
@@ -132,11 +147,9 @@ bool Impl::writeFrame(const ByteVector& data, std::uint32_t seq, const Rectangle
     // and are not much wider than the rectangle is read and written in whole rows: one positioned transfer a
     // band rather than one a row, which costs more than the bytes beside the rectangle; those go back as
     // they were read. Rows with padding get it zeroed; every other byte is read from the frame.
-    const auto* native = dynamic_cast<const QpxFileDevice::ImageData*>(frame.get());
     const long frameRow = rowBytesOf(*frame, frame->width(), false);
-    const bool wholeRows = native && native->compression() == QpxFileDevice::ImageData::None &&
-                           area.width < frame->width() && frameRow == native->lineBytes() &&
-                           frameRow - row <= wholeRowGapBytes;
+    const bool wholeRows = frame->compression() == ImageData::None && area.width < frame->width() &&
+                           frameRow == frame->lineBytes() && frameRow - row <= wholeRowGapBytes;
     const long step = wholeRows ? frameRow : row;
     const long skip = wholeRows ? rowBytesOf(*frame, area.x, false) : 0;
     const long bandRows = std::clamp(sumBandBytes / std::max(step, 1L), 1L, area.height);

@@ -5,6 +5,7 @@
 #include <io/detail/CheckedSize.h>
 #include <io/detail/RowCopy.h>
 #include <qpx/QpxChunkedDevice.h>
+#include <qpx/detail/QpxFrameGeometry.h>
 #include <qpx/detail/QpxFrameInflate.h>
 
 #include <zlib.h>
@@ -70,7 +71,7 @@ ImageData::ImageData(ChunkedDevice& parent, const std::string& frameChunkName, l
     pixelBytes_ =
         detail::checkedProduct(bytesPerComponent(bitsPerComponentStored), componentsPerPixel, owner);
     lineBytes_ =
-        detail::checkedAlign(detail::checkedProduct(width, pixelBytes_, owner), lineAlignment_, owner);
+        detail::frameRowBytes(width, bitsPerComponentStored, componentsPerPixel, lineAlignment_, owner);
     planeSize_ = detail::checkedProduct(lineBytes_, height, owner);
     // The chunk of a raw frame holds the prefix and the plane, and must still fit in a file.
     if (planeSize_ > std::numeric_limits<long>::max() / 2)
@@ -168,7 +169,8 @@ void ImageData::openCompressed(OpenMode mode) {
         try {
             zUncompress(data + prefixBytes, streamBytes);
         } catch (...) {
-            planeBuffer_.clear();
+            // The pages that the failed decoding committed go at once, not with the device.
+            detail::LazyPlaneBuffer().swap(planeBuffer_);
             throw;
         }
     };

@@ -125,7 +125,7 @@ private:
     long mappedOffset_ = -1; // file offset of a mapped plane, for the reads that take positioned transfers
     IoMapping mapping_;
     char* plane_ = nullptr;
-    detail::PlaneBuffer planeBuffer_;
+    detail::LazyPlaneBuffer planeBuffer_; // pages committed as the decoded bytes arrive
     bool changed_ = false;
     long pixelBytes_ = 0, lineBytes_ = 0, planeSize_ = 0;
 };

@@ -161,7 +161,7 @@ TEST(ChunkedDevice, MapIsStoredOnCloseOnlyWhenItIsTheFilesOwn) {
         bool stored;
     };
     const Case cases[] = {
-        {"option 0x2 alone: the map was never loaded", 2, false, false},
+        {"option 0x2 alone: the map is loaded for the one stored on close", 2, false, true},
         {"option 0x2 after an explicit load", 2, true, true},
         {"options 0x3", 3, false, true},
         {"option 0x1 alone", 1, false, false},

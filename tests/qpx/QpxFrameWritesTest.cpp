@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <io/IoFileDevice.h>
+#include <qpx/QpxChunkedDevice.h>
+
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -404,7 +408,9 @@ TEST(QpxFrameWriteSizes, FramesWithoutRows) {
             EXPECT_TRUE(file->setImageData({}, 0));
             EXPECT_TRUE(file->addImageData({}, 0));
             EXPECT_TRUE(file->addImageData({}, 1));
-            EXPECT_TRUE(file->addImageDataRect({}, 0, {0, 0, width, 0}));
+            const long frameWidth = file->imageData(0)->width();
+            EXPECT_TRUE(file->addImageDataRect({}, 0, {0, 0, frameWidth, 0}));
+            EXPECT_THROW(file->addImageDataRect({}, 0, {0, 0, frameWidth + 1, 0}), std::invalid_argument);
             EXPECT_FALSE(file->addImageData(ByteVector(4, 1), 0));
         }
 }
@@ -445,3 +451,149 @@ TEST(QpxFrameWriteSizes, AFailedStoreOfACompressedFrameIsReported) {
 }
 
 } // namespace
+
+// Rectangles inside a frame, touching its right edge, reaching beyond it and starting left of it, set and
+// summed on raw frames with and without row padding and on compressed ones (whose adds take different
+// paths). A set writes the part inside the frame; a sum needs all of its rectangle inside and refuses
+// any other before anything is read or written.
+TEST(QpxFrameWriteRectangles, AreCheckedBeforeAnyPath) {
+    const NativeGeometry frames[] = {
+        {"raw_unpadded", 8, 4, 8, 8, 1},
+        {"raw_padded", 7, 4, 8, 8, 1},
+        {"compressed", 8, 4, 8, 8, 1, true},
+        {"raw_unpadded_wide", 100, 4, 8, 8, 1},
+    };
+    struct Place {
+        const char* name;
+        bool inside;
+        Rectangle (*of)(long width);
+    };
+    const Place places[] = {
+        {"inside", true,
+         [](long) {
+             return Rectangle{1, 1, 3, 2};
+         }},
+        {"touching_the_right_edge", true,
+         [](long w) {
+             return Rectangle{w - 3, 0, 3, 4};
+         }},
+        {"beyond_the_right_edge", false,
+         [](long w) {
+             return Rectangle{w - 2, 0, 4, 4};
+         }},
+        {"far_beyond_the_right_edge", false,
+         [](long w) {
+             return Rectangle{w - 10, 0, 50, 4};
+         }},
+        {"negative_origin", false,
+         [](long) {
+             return Rectangle{-10, 0, 12, 1};
+         }},
+    };
+    for (const NativeGeometry& g : frames)
+        for (const Place& place : places)
+            for (const bool add : {false, true}) {
+                const Rectangle r = place.of(g.width);
+                SCOPED_TRACE(std::string(g.name) + " " + place.name + (add ? " add" : " set"));
+                const long line = ZanTest::nativeLineBytes(g);
+                const long row = add ? r.width : alignedRow(g, r.width);
+                ByteVector data(static_cast<std::size_t>(row * r.height), 0);
+                for (long i = 0; i < r.height; ++i)
+                    for (long j = 0; j < r.width; ++j)
+                        data[static_cast<std::size_t>(i * row + j)] = static_cast<char>(31 * i + 7 * j + 1);
+                ByteVector expected = ZanTest::nativePlane(g, 0);
+                if (add && !place.inside) {
+                    auto file = updatable(g, 1);
+                    EXPECT_THROW(file->addImageDataRect(data, 0, r), std::invalid_argument);
+                    EXPECT_TRUE(sameBytes(storedFrame(closedBytes(*file), 0), text(expected)));
+                    continue;
+                }
+                for (long i = 0; i < r.height; ++i)
+                    for (long j = 0; j < r.width; ++j) {
+                        const long x = r.x + j, y = r.y + i;
+                        if (x < 0 || y < 0 || x >= g.width || y >= g.height)
+                            continue;
+                        char& sample = expected[static_cast<std::size_t>(y * line + x)];
+                        const char value = data[static_cast<std::size_t>(i * row + j)];
+                        sample = add ? static_cast<char>(sample + value) : value;
+                    }
+                auto file = updatable(g, 1);
+                EXPECT_TRUE(add ? file->addImageDataRect(data, 0, r) : file->setImageDataRect(data, 0, r));
+                EXPECT_TRUE(sameBytes(storedFrame(closedBytes(*file), 0), text(expected)));
+            }
+}
+
+// An existing file opened for update with each set of open options, then given a new chunk and a new
+// frame: either the writes are refused before anything reaches the file, or the closed file opens again
+// with every old chunk and every new one. A file whose map cannot be read refuses appends whatever the
+// options.
+TEST(QpxUpdateOpens, NeverLoseTheChunkMap) {
+    const NativeGeometry g{"gray8", 13, 7, 8, 8, 1};
+    TempDir dir("updateopens");
+    const auto path = dir / "file.qpx";
+    const Bytes original = nativeFileBytes(g, 2);
+    Bytes damagedMap = original;
+    damagedMap[damagedMap.size() - 1] ^= 0x40; // the trailer's map position points nowhere
+    struct Case {
+        const char* name;
+        const Bytes* file;
+        unsigned options;
+        bool written;
+    };
+    const Case cases[] = {
+        {"options_0", &original, 0, false},
+        {"option_1_load", &original, 1, false},
+        {"option_2_store", &original, 2, true},
+        {"options_3", &original, 3, true},
+        {"damaged_map_option_2", &damagedMap, 2, false},
+    };
+    const ByteVector custom(24, 'c');
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        chunked_test::writeFile(path, *c.file);
+        std::vector<std::string> before;
+        {
+            Zan::QpxFileDevice::ChunkedDevice listing(std::make_unique<Zan::IoFileDevice>(path.string()));
+            if (listing.open(IoDevice::Read, 1, nullptr))
+                before = listing.chunkNames();
+        }
+        {
+            QpxFileDevice file(path.string());
+            file.open(ReadUpdate, c.options, nullptr);
+            const auto succeeds = [](auto&& write) {
+                try {
+                    return write();
+                } catch (const std::exception&) {
+                    return false;
+                }
+            };
+            EXPECT_EQ(succeeds([&] {
+                          file.setChunkedData("CustomData|New!", custom);
+                          return true;
+                      }),
+                      c.written);
+            EXPECT_EQ(succeeds([&] { return file.setImageData(filledPlane(g, 9), 2); }), c.written);
+            file.close();
+        }
+        const Bytes after = chunked_test::readFile(path);
+        if (!c.written) {
+            // Nothing was appended; a map loaded from the file may have been stored again behind it.
+            EXPECT_EQ(after.substr(0, c.file->size()), *c.file);
+            if (c.file == &damagedMap) {
+                EXPECT_EQ(after, *c.file);
+            }
+            continue;
+        }
+        QpxFileDevice reread(after.size(), after.data());
+        int err = -1;
+        ASSERT_TRUE(reread.open(IoDevice::Read, 3, &err));
+        EXPECT_EQ(err, 0);
+        std::vector<std::string> names = reread.chunkedDevice().chunkNames();
+        for (const std::string& name : before)
+            EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+        EXPECT_EQ(names.size(), before.size() + 2);
+        EXPECT_EQ(text(reread.chunkedData("CustomData|New!")), text(custom));
+        EXPECT_TRUE(sameBytes(storedFrame(after, 0), text(ZanTest::nativePlane(g, 0))));
+        EXPECT_TRUE(sameBytes(storedFrame(after, 2), text(filledPlane(g, 9))));
+    }
+}

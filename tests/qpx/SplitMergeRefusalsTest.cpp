@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -116,7 +118,7 @@ TEST(MergeRefusals, BadArgumentsAndTiles) {
         {"no pieces along y", mergeOf({2, 0, 1}, overlap)},
         {"an overlap of 1", mergeOf(pieces, {1, 0, 0})},
         {"a negative padding", mergeOf(pieces, overlap, {0, -1, 0})},
-        {"overlap and padding along one axis", mergeOf(pieces, overlap, {2, 0, 0})},
+        {"padding the split did not use", mergeOf(pieces, overlap, {2, 0, 0})},
         {"more pieces than the split's", mergeOf({3, 2, 1}, overlap)},
         {"another overlap than the split's", mergeOf(pieces, {6, 0, 0})},
         {"a merged name that is a tile's",
@@ -174,6 +176,87 @@ TEST(MergeRefusals, CompressedTileWithoutAFrameChunk) {
     EXPECT_FALSE(run.result);
     EXPECT_EQ(run.output, "");
     EXPECT_FALSE(std::filesystem::exists(dir.file("m.qpx")));
+}
+
+// A tile whose frame is listed and has its size but does not open (its stream or its header damaged) is
+// found before the merge prints or writes: the merged file keeps its old bytes, no temporary stays.
+TEST(MergeRefusals, TileFramesThatDoNotOpen) {
+    using Bytes = std::string;
+    struct Case {
+        const char* what;
+        bool lossless;
+        // Bytes of the tile to change, from the frame chunk's position and its data offset.
+        std::function<void(Bytes&, long position, long data, long size)> damage;
+    };
+    const Case cases[] = {
+        {"a damaged compressed stream", true,
+         [](Bytes& b, long, long data, long size) { b[static_cast<std::size_t>(data + size / 2)] ^= 0x5A; }},
+        {"a cut compressed stream", true,
+         [](Bytes& b, long, long data, long) { b[static_cast<std::size_t>(data + 8)] ^= 0x01; }},
+        {"a damaged raw frame header", false,
+         [](Bytes& b, long position, long, long) { b[static_cast<std::size_t>(position)] ^= 0xFF; }},
+        {"a raw frame header that claims fewer bytes", false,
+         [](Bytes& b, long position, long, long) { b[static_cast<std::size_t>(position + 8)] = 4; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const NativeGeometry g{"g", 21, 13, 16, 16, 1, c.lossless};
+        const std::string source = dir.file("s.qpx"), base = dir.file("t_"), merged = dir.file("m.qpx");
+        ZanTest::writeZStackFile(source, g, stack);
+        ASSERT_TRUE(split(source, base, {2, 2, 1}, {4, 0, 0}).result);
+        const std::string tile = dir.file("t_x1_y0_z0.qpx");
+        long position = 0, size = 0, data = 0;
+        {
+            const auto file = openForReading(tile);
+            ASSERT_TRUE(file->chunkedDevice().hasChunkInMap("ImageDataSeq|3!", &position, &size));
+            data = file->chunkedDevice().chunkDataOffset("ImageDataSeq|3!");
+        }
+        std::ifstream in(tile, std::ios::binary);
+        Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        in.close();
+        c.damage(bytes, position, data, size);
+        std::ofstream(tile, std::ios::binary | std::ios::trunc) << bytes;
+        std::ofstream(merged, std::ios::binary | std::ios::trunc) << "the old merged image";
+        const std::set<std::string> before = filesIn(dir.path());
+
+        const Outcome run = merge(merged, base, {2, 2, 1}, {4, 0, 0});
+        EXPECT_FALSE(run.result);
+        EXPECT_EQ(run.output, "");
+        EXPECT_EQ(filesIn(dir.path()), before);
+        std::ifstream kept(merged, std::ios::binary);
+        EXPECT_EQ(Bytes((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()),
+                  "the old merged image");
+    }
+}
+
+// A split that cannot write every frame of every tile returns false and leaves no tile behind, nor
+// changes tiles that an earlier split wrote under the same names.
+TEST(SplitRefusals, SourceFrameWithoutPixels) {
+    for (const bool lossless : {false, true}) {
+        SCOPED_TRACE(lossless ? "zlib" : "raw");
+        TempDir dir;
+        const NativeGeometry g{"g", 13, 11, 16, 16, 1, lossless};
+        const std::string source = dir.file("s.qpx"), base = dir.file("t_");
+        {
+            // Frames 0 to 4 of a Z stack of five, frame 3 never written.
+            QpxFileDevice file(source);
+            ASSERT_TRUE(file.open(Zan::IoDevice::Write | Zan::IoDevice::Update, 3, nullptr));
+            file.setRawMetadata(ZanTest::zStackRaw(g, {ZStackLayout::ZOnly, 1, 5}));
+            for (unsigned f = 0; f < 5; ++f)
+                if (f != 3)
+                    file.setImageData(ZanTest::nativePlane(g, f), f);
+            file.close();
+        }
+        std::ofstream(dir.file("t_x0_y0_z0.qpx"), std::ios::binary) << "an earlier tile";
+        const std::set<std::string> before = filesIn(dir.path());
+        const Outcome run = split(source, base, {2, 1, 1});
+        EXPECT_FALSE(run.result);
+        EXPECT_EQ(filesIn(dir.path()), before);
+        std::ifstream kept(dir.file("t_x0_y0_z0.qpx"), std::ios::binary);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()),
+                  "an earlier tile");
+    }
 }
 
 // ---- The shared steps.

@@ -1,6 +1,7 @@
 // The raw metadata of a tile: the Z-stack loop found and selected by, the loop and the attributes rewritten
 // for a tile, and the rewritten document read back through the bridge as a device reads a tile file.
 
+#include <qpx/detail/QpxFrameGeometry.h>
 #include <qpx/detail/QpxTileConversions.h>
 
 #include <metadata/JsonBridge.h>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -404,4 +406,18 @@ TEST(TileMetadata, TileDocumentsReadBackThroughTheBridge) {
             EXPECT_EQ(Zan::JsonMetadata::textInfo(back), Zan::JsonMetadata::textInfo(raw));
         }
     }
+}
+
+// The one reader of the attributes' integers that the device, the frame writes and split and merge share:
+// whole numbers stored as floats read as the integers they are, anything else as 0.
+TEST(AttributeIntegers, WholeNumbersOfEitherKind) {
+    const nlohmann::json attributes = {{"int", 10},    {"float", 10.0},  {"fraction", 10.5},
+                                       {"text", "10"}, {"negative", -3}, {"huge", UINT64_MAX},
+                                       {"nan", NAN},   {"big", 1e19},    {"null", nullptr}};
+    const std::pair<const char*, long> cases[] = {
+        {"int", 10}, {"float", 10}, {"fraction", 0}, {"text", 0}, {"negative", -3},
+        {"huge", 0}, {"nan", 0},    {"big", 0},      {"null", 0}, {"absent", 0}};
+    for (const auto& [key, value] : cases)
+        EXPECT_EQ(Zan::detail::integerMember(attributes, key), value) << key;
+    EXPECT_EQ(Zan::detail::integerMember(nlohmann::json::array({1}), "int"), 0);
 }

@@ -75,6 +75,10 @@ public:
     // The byte device's size as this device last saw it, -1 when unknown: every chunk lookup checks
     // against it, and only writes (this device's own, or any made through device()) change it.
     long knownSize = -1;
+    // A mapping of a writable file has been handed out during this open: its bytes and those that stdio
+    // buffers are then kept in step (pending writes flushed, buffered reads dropped) around every
+    // positioned transfer of chunk data.
+    bool mappedFile = false;
 
 private:
     enum class HeaderState { Invalid, PastEnd, Valid };
@@ -96,6 +100,9 @@ private:
     void checkOpen() const;
     void checkReadable() const;
     void checkWritable() const;
+    void dropBufferedBytes();
+    // With a mapped file, the data of the chunk whose header was just read are read afresh.
+    void afterHeader(long pos, const ChunkHeader& header);
 };
 
 } // namespace Zan

@@ -58,6 +58,10 @@ public:
     virtual bool setImageDataRect(const ByteVector& data, std::uint32_t seq, const Rectangle& rect);
     virtual bool addImageDataRect(const ByteVector& data, std::uint32_t seq, const Rectangle& rect);
 
+    // The frame device that imageData hands out, as what it is: the frame writes reach its compression, row
+    // size and chunk name through it.
+    std::unique_ptr<ImageData> frameDevice(std::uint32_t seq);
+
     // The number of frames, derived if need be (no table is built).
     std::uint32_t frameCount();
 

@@ -123,9 +123,6 @@ void determineMergedParametersZ(const std::string& tileBase, long pieces, long o
 void determineGlobalParameters(const std::string& tileBase, const std::vector<std::string>& skipList,
                                std::vector<std::string>& customKeys, std::vector<std::string>& otherChunks,
                                int& zLoopPosition, nlohmann::json& rawMetadata);
-// Stores frame as all zeros and says whether it did; false when the device gives no frame that opens or a
-// frame without bytes. A raw frame that had no chunk is reserved, which reads as zeros already.
-bool initializeFrameData(std::unique_ptr<QpxFileDevice>& device, unsigned frame);
 
 // ---- Overlap blending kernels.
 //
