@@ -37,6 +37,8 @@ constexpr IoDevice::OpenMode readMode = IoDevice::Read;
 constexpr IoDevice::OpenMode createMode = IoDevice::Write | IoDevice::Update;
 constexpr IoImageFileDevice::OpenOptions openOptions = 3;
 constexpr long customBytesPerFrame = 8;
+// Names of frame chunks begin with it.
+constexpr const char* frameChunkPrefix = "ImageDataSeq|";
 const std::string zLoopName = "ZStackLoop";
 // Overlap and padding beyond any 32-bit image size describe nothing; refusing them keeps the box sums
 // far from overflowing.
@@ -648,7 +650,7 @@ std::string partialFileName(const std::string& base, Vector3d<long> index, bool 
 
 const std::vector<std::string>& tileSkipList() {
     static const std::vector<std::string> list{"ImageAttributesLV!", "ImageMetadataLV!", "ImageTextInfoLV!",
-                                               "ImageMetadataSeqLV|0!", "ImageDataSeq|"};
+                                               "ImageMetadataSeqLV|0!", frameChunkPrefix};
     return list;
 }
 
@@ -789,13 +791,21 @@ bool splitImage(const char* source, const char* tileBase, const Vector3d<long>& 
     const long bits = toFloat ? 32 : src->imageData(0)->bitsPerComponentStored();
     if ((weightsBands(pieces, overlap) && bits > 32) || !tilesAvoid(base, pieces, sourceName))
         return false;
+    // Every frame needs a chunk of its own: loops that declare more frames than the file stores cannot be
+    // split, and are refused before their frame table is built.
+    const std::vector<std::string> chunkNames = src->chunkedDevice().chunkNames();
+    const auto storedFrames = std::count_if(chunkNames.begin(), chunkNames.end(), [](const std::string& name) {
+        return name.compare(0, std::strlen(frameChunkPrefix), frameChunkPrefix) == 0;
+    });
+    if (static_cast<std::uint64_t>(src->sequenceCount()) > static_cast<std::uint64_t>(storedFrames))
+        return false;
 
     const CoutState coutState;
     const long tiles = tileCount(pieces);
     printHeader("Splitting file ", sourceName, " in ", tiles, pieces, overlap, padding, toFloat);
 
     std::vector<std::string> customKeys, otherChunks;
-    sortChunks(src->chunkedDevice().chunkNames(), tileSkipList(), customKeys, otherChunks);
+    sortChunks(chunkNames, tileSkipList(), customKeys, otherChunks);
     const std::vector<ByteVector> sourceCustom = fillCustomMetadata(src, customKeys);
     const std::vector<std::vector<unsigned>> allFrames = src->allLoopIndexes();
     const json sourceRaw = src->rawMetadata();

@@ -259,6 +259,27 @@ TEST(SplitRefusals, SourceFrameWithoutPixels) {
     }
 }
 
+TEST(SplitRefusals, LoopsThatDeclareMoreFramesThanTheFileStores) {
+    // Time 10^5 around a Z stack of 1,000 planes, two frames stored: refused before the 10^8 frames' table
+    // is built, with nothing printed or written.
+    TempDir dir;
+    const NativeGeometry g{"g", 13, 11, 16, 16, 1};
+    const std::string source = dir.file("s.qpx"), base = dir.file("t_");
+    {
+        QpxFileDevice file(source);
+        ASSERT_TRUE(file.open(Zan::IoDevice::Write | Zan::IoDevice::Update, 3, nullptr));
+        file.setRawMetadata(ZanTest::zStackRaw(g, {ZStackLayout::TimeAround, 100000, 1000}));
+        for (unsigned f = 0; f < 2; ++f)
+            file.setImageData(ZanTest::nativePlane(g, f), f);
+        file.close();
+    }
+    const std::set<std::string> before = filesIn(dir.path());
+    const Outcome run = split(source, base, {2, 1, 1});
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(filesIn(dir.path()), before);
+}
+
 // ---- The shared steps.
 
 TEST(TileGeometry, BoxesAndPieceSizes) {

@@ -1,7 +1,7 @@
 #pragma once
 
 // For the fuzz targets of native files: the guard that lets the library's documented failures pass, and
-// the frame-table check.
+// the bound on whole frame tables.
 
 #include <support/FuzzFrameTable.h>
 
