@@ -230,10 +230,40 @@ bool TifFileDevice::BaseFormat::blockInFile(bool tile, unsigned block, std::uint
     return false;
 }
 
-unsigned long TifFileDevice::BaseFormat::loadCurrentStrip(unsigned strip) {
+tmsize_t TifFileDevice::BaseFormat::decodeBlock(bool tile, unsigned block, void* dst, std::uint64_t size,
+                                                std::uint64_t decodedBytes) {
+    const auto decode = [&] {
+        return tile ? TIFFReadEncodedTile(tif, block, dst, static_cast<tmsize_t>(size))
+                    : TIFFReadEncodedStrip(tif, block, dst, static_cast<tmsize_t>(size));
+    };
+    const bool deflate =
+        directory.compression == COMPRESSION_ADOBE_DEFLATE || directory.compression == COMPRESSION_DEFLATE;
+    if (!deflate || decodedBytes == 0 || decodedBytes > size)
+        return decode();
+    // With libdeflate, libtiff takes a Deflate stream longer than its block for a whole block, although it
+    // stops writing before a match or a stored block that would run past the block's end. The block's last
+    // byte tells: left as it was, it may not have been written, and the block is decoded again through
+    // zlib, which fills it (a byte that only happened to be equal to the marker costs a second decode).
+    auto* last = static_cast<unsigned char*>(dst) + decodedBytes - 1;
+    blockMarker = blockMarker * 1103515245u + 12345u;
+    const auto marker = static_cast<unsigned char>(blockMarker >> 24);
+    *last = marker;
+    tmsize_t n = decode();
+    if (n <= 0 || static_cast<std::uint64_t>(n) != decodedBytes || *last != marker)
+        return n;
+    int subcodec = DEFLATE_SUBCODEC_ZLIB;
+    if (TIFFGetField(tif, TIFFTAG_DEFLATE_SUBCODEC, &subcodec) != 1 || subcodec == DEFLATE_SUBCODEC_ZLIB)
+        return n;
+    TIFFSetField(tif, TIFFTAG_DEFLATE_SUBCODEC, DEFLATE_SUBCODEC_ZLIB);
+    n = decode();
+    TIFFSetField(tif, TIFFTAG_DEFLATE_SUBCODEC, subcodec);
+    return n;
+}
+
+unsigned long TifFileDevice::BaseFormat::loadCurrentStrip(unsigned strip, std::uint64_t decodedBytes) {
     if (!sizeBuffer(TIFFStripSize64(tif), "strip"))
         return 0;
-    const tmsize_t n = TIFFReadEncodedStrip(tif, strip, buffer.data(), static_cast<tmsize_t>(buffer.size()));
+    const tmsize_t n = decodeBlock(false, strip, buffer.data(), buffer.size(), decodedBytes);
     if (n <= 0) {
         runtimeError("TIFFReadEncodedStrip failed");
         return 0;
@@ -244,7 +274,7 @@ unsigned long TifFileDevice::BaseFormat::loadCurrentStrip(unsigned strip) {
 unsigned long TifFileDevice::BaseFormat::loadCurrentTile(unsigned tile) {
     if (!sizeBuffer(TIFFTileSize64(tif), "tile"))
         return 0;
-    const tmsize_t n = TIFFReadEncodedTile(tif, tile, buffer.data(), static_cast<tmsize_t>(buffer.size()));
+    const tmsize_t n = decodeBlock(true, tile, buffer.data(), buffer.size(), buffer.size());
     if (n <= 0) {
         runtimeError("TIFFReadEncodedTile failed");
         return 0;
@@ -346,13 +376,13 @@ unsigned TifFileDevice::BaseFormat::convertStrip(char* dst, unsigned long stride
         currentDataRGB(dst, stride, buffer.data(), std::uint64_t(f.width) * 4, f.width, rows);
         return rows;
     }
-    const std::uint64_t scanline = TIFFScanlineSize64(tif);
+    const std::uint64_t scanline = TIFFScanlineSize64(tif), decodedBytes = TIFFVStripSize64(tif, rows);
     const unsigned strip = TIFFComputeStrip(tif, row, samplePlane(plane));
-    if (scanline == 0 || !blockInFile(false, strip, TIFFVStripSize64(tif, rows)))
+    if (scanline == 0 || !blockInFile(false, strip, decodedBytes))
         return 0;
     if (decodesInPlace(stride)) {
         // The samples need no conversion: libtiff decodes straight into the caller's rows.
-        const tmsize_t n = TIFFReadEncodedStrip(tif, strip, dst, static_cast<tmsize_t>(rows * scanline));
+        const tmsize_t n = decodeBlock(false, strip, dst, rows * scanline, decodedBytes);
         if (n <= 0) {
             runtimeError("TIFFReadEncodedStrip failed");
             return 0;
@@ -366,7 +396,7 @@ unsigned TifFileDevice::BaseFormat::convertStrip(char* dst, unsigned long stride
         }
         return produced;
     }
-    const unsigned long n = loadCurrentStrip(strip);
+    const unsigned long n = loadCurrentStrip(strip, decodedBytes);
     if (n == 0)
         return 0;
     // A strip that decoded short converts its whole rows only.

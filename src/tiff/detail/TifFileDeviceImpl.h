@@ -152,9 +152,14 @@ protected:
     Fields readDirectoryFields(bool* halfFloat) const;
     // The public attributes document of a raw-metadata document of this format.
     json attributesOf(const json& rawMetadata) const;
-    // Decodes one strip or tile into buffer; the byte count, 0 after a reported failure.
-    unsigned long loadCurrentStrip(unsigned strip);
+    // Decodes one strip (of decodedBytes bytes) or tile into buffer; the byte count, 0 after a reported
+    // failure.
+    unsigned long loadCurrentStrip(unsigned strip, std::uint64_t decodedBytes);
     unsigned long loadCurrentTile(unsigned tile);
+    // libtiff's decode of strip or tile `block` into dst (size bytes, of which the block fills decodedBytes);
+    // its result.
+    tmsize_t decodeBlock(bool tile, unsigned block, void* dst, std::uint64_t size,
+                         std::uint64_t decodedBytes);
     // RGBA raster of the strip that begins at row, or of the tile at (x, y), into buffer; false after a
     // reported failure.
     bool loadCurrentStripRGBA(unsigned row);
@@ -200,6 +205,8 @@ protected:
     ByteVector line;
     std::vector<std::vector<unsigned>> loopIndexes{{}};
     bool stopOnError = false;
+    // Chooses the marker decodeBlock puts at the end of a Deflate block.
+    std::uint32_t blockMarker = 0x2545F491;
 
 private:
     void updateColourFlags();
