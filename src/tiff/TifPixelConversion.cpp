@@ -482,23 +482,23 @@ void TifFileDevice::BaseFormat::readCurrentImage(void* dst, unsigned long stride
     }
 }
 
-const char* TifFileDevice::BaseFormat::regionBlockAt(unsigned x, unsigned y, unsigned short plane) {
+const char* TifFileDevice::BaseFormat::regionBlockAt(unsigned x, unsigned y, unsigned short plane,
+                                                     std::uint64_t* blockStride) {
+    // The block's pixels inside the image, so that the buffer is no larger than the frame, whatever size
+    // the file gives its tiles.
+    const Fields& f = directory;
+    const bool striped = f.rowsPerStrip != 0;
+    const unsigned columns = striped ? f.width : std::min(f.tileWidth, f.width - x);
+    const unsigned rows = std::min(striped ? f.rowsPerStrip : f.tileLength, f.height - y);
+    *blockStride = columns * pixelBytes();
     if (regionBlockValid && regionX == x && regionY == y && regionPlane == plane)
         return regionBlock.data();
     regionBlockValid = false;
-    const Fields& f = directory;
-    const bool striped = f.rowsPerStrip != 0;
-    const std::uint64_t blockStride = std::uint64_t(striped ? f.width : f.tileWidth) * pixelBytes();
-    const std::uint64_t bytes = blockStride * (striped ? f.rowsPerStrip : f.tileLength);
-    if (bytes == 0 || bytes > maxBlockBytes) {
-        runtimeError(tooLarge(striped ? "strip" : "tile", bytes));
-        return nullptr;
-    }
-    regionBlock.resize(static_cast<std::size_t>(bytes));
+    regionBlock.resize(static_cast<std::size_t>(*blockStride * rows));
     if (striped)
-        readCurrentStrip(regionBlock.data(), blockStride, y, plane);
+        readCurrentStrip(regionBlock.data(), *blockStride, y, plane);
     else
-        readCurrentTile(regionBlock.data(), blockStride, x, y, plane);
+        readCurrentTile(regionBlock.data(), *blockStride, x, y, plane);
     regionBlockValid = true;
     regionX = x;
     regionY = y;
@@ -520,21 +520,19 @@ void TifFileDevice::BaseFormat::readCurrentRegion(void* dst, unsigned long strid
     }
     const std::uint64_t blockWidth = striped ? f.width : f.tileWidth;
     const std::uint64_t blockHeight = striped ? f.rowsPerStrip : f.tileLength;
-    const std::uint64_t pixel = pixelBytes(), blockStride = blockWidth * pixel;
+    const std::uint64_t pixel = pixelBytes();
     const std::uint64_t right = std::uint64_t(x) + columns, bottom = std::uint64_t(y) + rows;
     char* out = static_cast<char*>(dst);
     // Block by block, the part of each that lies in the region; a block read leaves every byte of its
-    // pixels written, so nothing of the block buffer's old contents is copied.
+    // pixels written (or zero), so nothing of the block buffer's old contents is copied.
     for (std::uint64_t by = y / blockHeight * blockHeight; by < bottom; by += blockHeight)
         for (std::uint64_t bx = striped ? 0 : x / blockWidth * blockWidth; bx < right; bx += blockWidth) {
             const std::uint64_t x0 = std::max<std::uint64_t>(x, bx), x1 = std::min(right, bx + blockWidth);
             const std::uint64_t y0 = std::max<std::uint64_t>(y, by), y1 = std::min(bottom, by + blockHeight);
+            std::uint64_t blockStride = 0;
+            const char* block =
+                regionBlockAt(static_cast<unsigned>(bx), static_cast<unsigned>(by), plane, &blockStride);
             char* at = out + (y0 - y) * stride + (x0 - x) * pixel;
-            const char* block = regionBlockAt(static_cast<unsigned>(bx), static_cast<unsigned>(by), plane);
-            if (!block) {
-                clearPixels(at, stride, static_cast<unsigned>(x1 - x0), static_cast<unsigned>(y1 - y0));
-                continue;
-            }
             for (std::uint64_t row = y0; row < y1; ++row)
                 std::memcpy(at + (row - y0) * stride, block + (row - by) * blockStride + (x0 - bx) * pixel,
                             (x1 - x0) * pixel);

@@ -217,9 +217,10 @@ private:
                          unsigned rows, unsigned short plane);
     // The strips or tiles holding a strip's rows or a tile of the selected directory, for the RGBA interface.
     bool rgbaBlocksInFile(bool tile, unsigned x, unsigned y, unsigned rows) const;
-    // The strip or tile of the selected directory at (x, y) of sample plane `plane`, converted and kept for
-    // the next region read that needs it; null after a reported failure.
-    const char* regionBlockAt(unsigned x, unsigned y, unsigned short plane);
+    // The pixels of the strip or tile of the selected directory at (x, y) of sample plane `plane`, converted
+    // (or zero where they could not be) and kept for the next region read that needs them; rows
+    // *blockStride bytes apart.
+    const char* regionBlockAt(unsigned x, unsigned y, unsigned short plane, std::uint64_t* blockStride);
 
     // The block readCurrentRegion read last.
     ByteVector regionBlock;
