@@ -9,53 +9,23 @@
 
 #include <capi/QpxReadSdk.h>
 
-#include <support/FuzzScratchDir.h>
+#include <support/FuzzCapi.h>
 
-#include <io/IoImageDataDevice.h>
-#include <io/IoImageFileDevice.h>
 #include <legacy/VkDiagnostics.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <exception>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 namespace {
-
-constexpr std::size_t maxPictureBytes = 16u << 20;
-
-Zan::IoImageFileDevice& deviceOf(Zan_FileHandle file) {
-    return *reinterpret_cast<Zan::IoImageFileDevice*>(file);
-}
-
-// True when a picture the interface sizes for the frame stays small.
-bool smallFrame(Zan_FileHandle file, unsigned seq) {
-    try {
-        const auto frame = deviceOf(file).imageData(seq);
-        const long w = frame->width(), h = frame->height(), channels = frame->channels();
-        const long bits = std::max(frame->bitsPerComponentUsed(), frame->bitsPerComponentStored());
-        if (w < 0 || h < 0 || channels < 0 || bits < 0 || bits > 64 || w > (1L << 24) || h > (1L << 24) ||
-            channels > 1024)
-            return false;
-        return static_cast<std::size_t>(w) * static_cast<std::size_t>(channels) * 8 *
-                   static_cast<std::size_t>(h) <=
-               maxPictureBytes;
-    } catch (const std::exception&) {
-        return true; // the interface fails the same way
-    }
-}
 
 void text(char* document) {
     Zan_FileFreeString(document);
 }
 
 void fetch(Zan_FileHandle file, unsigned seq) {
-    if (smallFrame(file, seq)) {
+    if (ZanTest::capiSmallFrame(file, seq)) {
         Zan_Picture picture{};
         if (Zan_FileGetImageData(file, seq, &picture) == 0) {
             if (!picture.imageData || picture.size < picture.widthBytes * picture.height)
@@ -79,10 +49,7 @@ void fetch(Zan_FileHandle file, unsigned seq) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1 || size > (1u << 20))
         return 0;
-    const std::string path =
-        (ZanTest::fuzzScratchDirectory() / ((data[0] & 1) ? "input.tif" : "input.qpx")).string();
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
+    const std::string path = ZanTest::writeCapiInput(data, size);
 
     // Opening a damaged file may already read metadata whose legacy readers complain; the interface
     // drops those lines itself, this only keeps the harness's own device calls quiet.

@@ -147,6 +147,52 @@ unsigned pictureBits(const IoImageDataDevice& frame) {
     return componentBytes(used) == componentBytes(stored) ? used : stored;
 }
 
+// What a picture of the frame records.
+struct FrameShape {
+    unsigned width, height, bits, components;
+    size_t lineBytes;     // the packed line size, aligned to 4 bytes
+    size_t pixelRowBytes; // the bytes of a line's pixels, before its padding
+};
+
+FrameShape shapeOf(const IoImageDataDevice& frame) {
+    FrameShape shape{pictureField(frame.width(), "width"),
+                     pictureField(frame.height(), "height"),
+                     pictureBits(frame),
+                     pictureField(frame.channels(), "channel count"),
+                     0,
+                     0};
+    const long lineBytes = frame.packedLineSize(4);
+    const long sampleBytes = frame.bytesPerComponent();
+    if (lineBytes < 1 || sampleBytes < 1)
+        throw std::range_error("frame without pixel bytes");
+    shape.lineBytes = static_cast<size_t>(lineBytes);
+    shape.pixelRowBytes = size_t{shape.width} * shape.components * static_cast<size_t>(sampleBytes);
+    return shape;
+}
+
+// True when the picture records the frame's layout and holds a buffer for all of it: a picture of another
+// frame would get rows laid out with a stride it does not record.
+bool recordsFrame(const Zan_Picture& picture, const FrameShape& shape) {
+    size_t frameBytes = 0;
+    return picture.imageData && picture.width == shape.width && picture.height == shape.height &&
+           picture.components == shape.components &&
+           componentBytes(picture.bitsPerComponent) == componentBytes(shape.bits) &&
+           picture.widthBytes == shape.lineBytes &&
+           !__builtin_mul_overflow(shape.lineBytes, size_t{shape.height}, &frameBytes) &&
+           picture.size >= frameBytes;
+}
+
+// The padding at the end of each row, which frame reads do not write, is zero: every byte of a picture
+// that a read filled is defined by the frame.
+void clearPadding(const Zan_Picture& picture, const FrameShape& shape) {
+    if (shape.pixelRowBytes >= shape.lineBytes)
+        return;
+    auto* rows = static_cast<unsigned char*>(picture.imageData);
+    for (size_t y = 0; y < shape.height; ++y)
+        std::memset(rows + y * shape.lineBytes + shape.pixelRowBytes, 0,
+                    shape.lineBytes - shape.pixelRowBytes);
+}
+
 } // namespace
 
 extern "C" {
@@ -253,21 +299,38 @@ int Zan_FileGetImageData(Zan_FileHandle file, unsigned seqIndex, Zan_Picture* pi
         if (seqIndex >= device.sequenceCount())
             return failed;
         const std::unique_ptr<IoImageDataDevice> frame = device.imageData(seqIndex);
-        if (!frame)
+        // The frame is opened before anything is allocated for it: a frame its file does not hold fails here.
+        if (!frame || !frame->open(IoImageDataDevice::Read))
             return failed;
-        const unsigned height = pictureField(frame->height(), "height");
-        if (!picture->imageData && picture->size == 0)
-            Zan_InitPicture(picture, pictureField(frame->width(), "width"), height, pictureBits(*frame),
-                            pictureField(frame->channels(), "channel count"));
-        frame->open(IoImageDataDevice::Read);
-        const long lineBytes = frame->packedLineSize(4);
-        size_t frameBytes = 0;
-        if (lineBytes < 0 || __builtin_mul_overflow(static_cast<size_t>(lineBytes), height, &frameBytes))
+        // A pixel that cannot be decoded fails the call: what it reports read is the file's pixels.
+        frame->setPropertyInt(IoImageDataDevice::StopOnError, 1);
+        const FrameShape shape = shapeOf(*frame);
+        const Zan_Picture before = *picture;
+        const bool empty = !picture->imageData && picture->size == 0;
+        if (empty) {
+            if (Zan_InitPicture(picture, shape.width, shape.height, shape.bits, shape.components) == 0) {
+                *picture = before;
+                return failed;
+            }
+        }
+        if (!recordsFrame(*picture, shape)) {
+            if (empty) {
+                std::free(picture->imageData);
+                *picture = before;
+            }
             return failed;
-        // The buffer is the caller's claim; never write past it.
-        if (!picture->imageData || picture->size < frameBytes)
-            return failed;
-        frame->packedImage(picture->imageData, lineBytes);
+        }
+        try {
+            frame->packedImage(picture->imageData, static_cast<long>(shape.lineBytes));
+        } catch (...) {
+            // A picture made for this read goes with it: the caller's empty record stays empty.
+            if (empty) {
+                std::free(picture->imageData);
+                *picture = before;
+            }
+            throw;
+        }
+        clearPadding(*picture, shape);
         return 0;
     });
 }
@@ -286,17 +349,18 @@ size_t Zan_InitPicture(Zan_Picture* picture, unsigned width, unsigned height, un
         picture->bitsPerComponent = bitsPerComponent;
         picture->components = components;
         picture->widthBytes = calcWidthBytes(width, bitsPerComponent, components, 4);
+        // A refusal leaves the record empty: no pixels, or more than a size can count, or no memory.
+        picture->size = 0;
+        picture->imageData = nullptr;
         size_t size = 0;
-        if (__builtin_mul_overflow(picture->widthBytes, height, &size)) {
-            // No buffer can hold it: leave the record empty rather than sized wrongly.
-            picture->size = 0;
-            picture->imageData = nullptr;
+        if (__builtin_mul_overflow(picture->widthBytes, height, &size) || size == 0)
             return 0;
-        }
-        picture->size = size;
         // Zeroed: frame reads fill the pixels of each row, not its padding.
         picture->imageData = std::calloc(size, 1);
-        return picture->imageData ? size : 0;
+        if (!picture->imageData)
+            return 0;
+        picture->size = size;
+        return size;
     });
 }
 

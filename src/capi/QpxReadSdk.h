@@ -73,16 +73,21 @@ ZAN_QPXREADSDK_EXPORT char* Zan_FileGetTextinfo(Zan_FileHandle file);
 ZAN_QPXREADSDK_EXPORT char* Zan_FileGetExperiment(Zan_FileHandle file);
 
 /* Reads frame seqIndex into the picture. An empty picture is first initialised for the frame; a
- * picture that is not empty is used as it is and must hold the whole frame. Returns 0, -4 for a null
- * handle or picture, -9 for a frame index out of range, a picture too small for the frame or any
- * failure to read it. */
+ * picture that is not empty must record the frame's width, height, components, bytes per component and
+ * widthBytes, and hold all of its rows. Returns 0 when every pixel of the frame was read (the row padding
+ * is then zero), -4 for a null handle or picture, -9 for a frame index out of range, a picture of another
+ * layout or too small, and any failure to read a pixel of the frame (a damaged strip, tile or chunk
+ * included). After -9 an empty picture is still empty; what a picture that was not empty holds is
+ * undefined. */
 ZAN_QPXREADSDK_EXPORT int Zan_FileGetImageData(Zan_FileHandle file, unsigned seqIndex, Zan_Picture* picture);
 
 /* Releases a text; null is ignored. */
 ZAN_QPXREADSDK_EXPORT void Zan_FileFreeString(char* text);
 
-/* Sets the picture's geometry and allocates its buffer (a previous buffer is not released). Returns the
- * buffer's size, 0 for a null picture or when no buffer could be allocated (imageData is then null). */
+/* Sets the picture's geometry and allocates its buffer, zeroed (a previous buffer is not released).
+ * Returns the buffer's size; 0 for a null picture, for a picture without bytes (a width, height, bit
+ * depth or component count of 0, more than 64 bits), for a size beyond size_t and when no buffer could be
+ * allocated. When it returns 0 the record is empty: imageData null, size 0. */
 ZAN_QPXREADSDK_EXPORT size_t Zan_InitPicture(Zan_Picture* picture, unsigned width, unsigned height,
                                              unsigned bitsPerComponent, unsigned components);
 /* Releases the picture's buffer and leaves the record empty; null is ignored. */

@@ -45,7 +45,7 @@ public:
     enum Property : int {
         Reserved = 1,
         Threads = 2, // workers of the parallel reads: -1 the hardware concurrency, 0 and 1 the caller only
-        StopOnError = 3, // handed to libtiff's RGBA reads by the TIFF frame device
+        StopOnError = 3, // TIFF frame devices throw what they cannot decode, instead of reading it as zero
     };
 
     struct Coordinates {

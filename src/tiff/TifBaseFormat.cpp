@@ -54,7 +54,14 @@ void swapRedAndBlue(char* row, std::uint64_t pixels, unsigned sampleBytes, unsig
 
 } // namespace
 
-TifFileDevice::BaseFormat::BaseFormat(TIFF* handle) : tif(handle) {}
+TifFileDevice::BaseFormat::BaseFormat(TIFF* handle) : tif(handle) {
+    // A file being read keeps its size: every strip and tile is checked against it.
+    if (tif && !isWritableHandle(tif))
+        if (IoDevice* device = byteDevice()) {
+            const long size = device->size();
+            fileBytes = size < 0 ? 0 : static_cast<std::uint64_t>(size);
+        }
+}
 
 TifFileDevice::BaseFormat::~BaseFormat() = default;
 
@@ -74,6 +81,7 @@ std::unique_ptr<TifFileDevice::BaseFormat> TifFileDevice::BaseFormat::create(TIF
         return format;
     }
     format->fields = format->readDirectoryFields(&format->halfFloat);
+    format->directory = format->fields;
     format->directoryCount = 1;
     return format;
 }
@@ -99,10 +107,16 @@ TifFileDevice::Fields TifFileDevice::BaseFormat::readDirectoryFields(bool* halfF
                            " bits are not supported");
         f.bitsPerSample = 32;
     }
+    // Samples are handed out in bytes, 16-bit or 32-bit words: other depths have no element to go to.
+    if (f.bitsPerSample == 0 || f.bitsPerSample > 32)
+        throw unusable("samples of " + std::to_string(f.bitsPerSample) + " bits are not supported");
     std::uint32_t tileWidth = 0;
     if (TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth) == 1) {
         f.tileWidth = tileWidth;
         f.tileLength = required32(tif, TIFFTAG_TILELENGTH, "missing TILELENGTH tag");
+        if (f.tileWidth == 0 || f.tileLength == 0)
+            throw unusable("tiles of " + std::to_string(f.tileWidth) + " x " + std::to_string(f.tileLength) +
+                           " pixels");
     } else {
         std::uint32_t rows = 0;
         if (TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rows) != 1 &&
@@ -170,6 +184,10 @@ long TifFileDevice::BaseFormat::bitsPerComponentUsed() const {
     const std::uint32_t bits = fields.bitsPerSample;
     if (fields.useRgba || bits <= 8)
         return 8;
+    // Signed samples are handed out sign-extended: every bit of the element is part of the value, and
+    // masking it to fewer bits would lose the sign.
+    if (fields.sampleFormat == SAMPLEFORMAT_INT && fields.photometric != PHOTOMETRIC_PALETTE)
+        return bitsPerComponentStored();
     if (bits > 16 || fields.maxSampleValue == 0)
         return bits;
     const std::uint32_t m = fields.maxSampleValue & ((1u << bits) - 1);
@@ -412,7 +430,7 @@ void TifFileDevice::BaseFormat::encodeBlock(bool tile, unsigned block, unsigned 
 
 void TifFileDevice::BaseFormat::writeCurrentStrip(const void* src, unsigned long stride, unsigned row,
                                                   unsigned short plane) {
-    requireInside(0, row, plane, "writeCurrentStrip");
+    requireInside(fields, 0, row, plane, "writeCurrentStrip");
     const std::uint64_t scanline = TIFFScanlineSize64(tif);
     const std::uint64_t rows = std::min<std::uint64_t>(fields.rowsPerStrip, fields.height - row);
     const std::uint64_t bytes = rows * scanline;
@@ -430,7 +448,7 @@ void TifFileDevice::BaseFormat::writeCurrentStrip(const void* src, unsigned long
 
 void TifFileDevice::BaseFormat::writeCurrentTile(const void* src, unsigned long stride, unsigned x,
                                                  unsigned y, unsigned short plane) {
-    requireInside(x, y, plane, "writeCurrentTile");
+    requireInside(fields, x, y, plane, "writeCurrentTile");
     const std::uint64_t tileBytes = TIFFTileSize64(tif), rowBytes = TIFFTileRowSize64(tif);
     if (tileBytes == 0 || rowBytes == 0 || !sizeBuffer(tileBytes, "tile"))
         throw std::runtime_error("TIFFWriteEncodedTile failed");

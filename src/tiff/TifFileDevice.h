@@ -19,23 +19,30 @@ namespace Zan {
 // in its private blobs; it is read only. Its frames' loop indexes are computed from the experiment's loop
 // counts; without loops each frame its directories hold is presented, without loop indexes. Strips and tiles of 1 to 32 bits per sample, white-is-zero,
 // palettes, RGB (handed out blue, green, red in memory) and, for other photometric interpretations, libtiff's
-// RGBA interface are supported; 16-bit floating-point samples are handed out as 32-bit floats. Writing:
-// setAttributes (and optionally setMetadata) describe one frame of 8, 16 or 32 bits per sample, in strips or
-// tiles, uncompressed or LZW; imageData(0) then writes its pixels. Colour pixels are taken in blue, green,
-// red order and stored red, green, blue, so a written file reads back as it was written.
+// RGBA interface are supported; 16-bit floating-point samples are handed out as 32-bit floats, signed
+// integer samples sign-extended to their byte, 16-bit or 32-bit element (reported as unsigned samples of
+// which every bit of the element is significant). Writing: setAttributes (and optionally setMetadata)
+// describe one frame of 8, 16 or 32 bits per sample, in strips or tiles, uncompressed or LZW; imageData(0)
+// then writes its pixels. Colour pixels are taken in blue, green, red order and stored red, green, blue, so
+// a written file reads back as it was written.
 //
 // Failures: operations other than open, openMode and filename throw std::logic_error "device is not open"
 // while the device is closed; a file whose tags cannot be used throws std::runtime_error from open (the
-// device then stays closed). Pixel failures are reported as the frame device's stop-on-error property says
-// (see IoImageDataDevice::StopOnError); a failed pixel write always throws. libtiff's own messages are
-// dropped for this device's handles; other users of libtiff in the process keep their handlers. The one
-// process-wide trace is a libtiff tag extender, installed at the first open: it declares the private tags on
-// this device's handles only and hands every handle on to the extender installed before it.
+// device then stays closed). Pixel failures (a strip or tile the file does not hold whole, one that fails
+// to decode, a depth without a conversion) throw std::runtime_error when the frame device's stop-on-error
+// property is set (see IoImageDataDevice::StopOnError); without it the read goes on, and every pixel it
+// could not produce is zero, whatever the destination held. A failed pixel write always throws. libtiff's
+// own messages are dropped for this device's handles; other users of libtiff in the process keep their
+// handlers. The one process-wide trace is a libtiff tag extender, installed at the first open: it declares
+// the private tags on this device's handles only and hands every handle on to the extender installed before
+// it.
 //
 // Private-tag files: a frame beyond the file's frames, or a plane whose directory is beyond its last
-// directory, throws std::out_of_range on reading; a directory whose pixel layout differs from the one the
-// device reports is not decoded (a failure under stop-on-error); blobs whose entries run past their end and
-// plane counts that are no count from 0 to 65535 make open throw std::runtime_error.
+// directory, throws std::out_of_range on reading; a directory that stores its pixels otherwise than the one
+// the frame geometry is reported from (strips or tiles, rows per strip, compression) is read through its own
+// strips or tiles, and one of another geometry (size, depth, samples, sample format, colour type, planar
+// configuration) is a pixel failure that names it; blobs whose entries run past their end and plane counts
+// that are no count from 0 to 65535 make open throw std::runtime_error.
 //
 // Thread safety: a device and the frame devices it hands out are used by one thread at a time. Frame
 // devices must not be used after the device is closed or destroyed (they then throw std::logic_error).

@@ -88,6 +88,10 @@ TIFF* openHandle(IoDevice* device, const char* mode) {
         return nullptr;
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), dropMessage, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), dropMessage, nullptr);
+    // No count a file declares (of a tag's values, of strips) makes libtiff allocate more than one strip or
+    // tile may take.
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(),
+                                        static_cast<tmsize_t>(TifFileDevice::BaseFormat::maxBlockBytes));
     return TIFFClientOpenExt("", mode, device, readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
                              unmapProc, options.get());
 }

@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 namespace Zan {
 
@@ -80,6 +81,57 @@ std::string tooLarge(const char* what, std::uint64_t bytes) {
            " bytes";
 }
 
+void clearRows(char* dst, unsigned long stride, std::uint64_t rowBytes, std::uint64_t rows) {
+    for (std::uint64_t r = 0; r < rows; ++r)
+        std::memset(dst + r * stride, 0, rowBytes);
+}
+
+// Elements of a line that hold bits-wide two's-complement samples (24-bit ones in their high three bytes,
+// as unpackLine leaves them) become the same values in the element's width.
+template <typename T>
+void signExtend(char* line, unsigned count, unsigned bits) {
+    using S = std::make_signed_t<T>;
+    const unsigned shift = unsigned(sizeof(T)) * 8 - bits;
+    for (unsigned i = 0; i < count; ++i) {
+        char* at = line + std::size_t(i) * sizeof(T);
+        const T v = loadSample<T>(at);
+        const S value =
+            bits == 24 ? static_cast<S>(v) >> shift : static_cast<S>(static_cast<T>(v << shift)) >> shift;
+        storeSample<T>(at, static_cast<T>(value));
+    }
+}
+
+// unpackLine for the samples of a directory: depths below a byte are scaled to the byte for unsigned
+// samples; signed samples keep their values, sign-extended to the element.
+bool unpackSamples(void* dst, unsigned long dstStride, const void* src, unsigned long srcStride,
+                   unsigned long line, const TifFileDevice::Fields& f, unsigned count,
+                   const std::function<void(const char*)>& report) {
+    const unsigned bits = f.bitsPerSample;
+    const bool isSigned = f.sampleFormat == SAMPLEFORMAT_INT;
+    if (!unpackLine(dst, dstStride, src, srcStride, line, bits, count, bits <= 8 && !isSigned, report))
+        return false;
+    if (isSigned && bits != 8 && bits != 16 && bits != 32) {
+        char* out = static_cast<char*>(dst) + line * dstStride;
+        if (bits < 8)
+            signExtend<std::uint8_t>(out, count, bits);
+        else if (bits < 16)
+            signExtend<std::uint16_t>(out, count, bits);
+        else
+            signExtend<std::uint32_t>(out, count, bits);
+    }
+    return true;
+}
+
+// Whole rows of rowBytes among n decoded bytes, at most rows; a short decode is reported.
+unsigned wholeRows(const TifFileDevice::BaseFormat& format, std::uint64_t n, std::uint64_t rowBytes,
+                   unsigned rows, const char* operation) {
+    if (n >= std::uint64_t(rows) * rowBytes)
+        return rows;
+    format.runtimeError(std::string(operation) + ": " + std::to_string(n) + " of " +
+                        std::to_string(std::uint64_t(rows) * rowBytes) + " bytes");
+    return static_cast<unsigned>(n / rowBytes);
+}
+
 } // namespace
 
 float halfToFloat(std::uint16_t half) {
@@ -105,7 +157,7 @@ float halfToFloat(std::uint16_t half) {
     return std::bit_cast<float>(bits);
 }
 
-void unpackLine(void* dst, unsigned long dstStride, const void* src, unsigned long srcStride,
+bool unpackLine(void* dst, unsigned long dstStride, const void* src, unsigned long srcStride,
                 unsigned long line, unsigned bitsPerSample, unsigned count, bool expand,
                 const std::function<void(const char*)>& report) {
     // Line offsets are plain byte offsets, whatever the depth: a 12-bit line of 3 pixels is 5 bytes long.
@@ -115,23 +167,23 @@ void unpackLine(void* dst, unsigned long dstStride, const void* src, unsigned lo
     case 1:
         for (unsigned i = 0; i < count; ++i)
             out[i] = static_cast<char>((in[i / 8] >> (7 - i % 8)) & 1 ? 0xFF : 0);
-        return;
+        return true;
     case 2:
     case 4:
     case 6:
         unpackPacked(reinterpret_cast<std::uint8_t*>(out), in, count, bitsPerSample, expand);
-        return;
+        return true;
     case 8:
         std::memcpy(out, in, count);
-        return;
+        return true;
     case 10:
     case 12:
     case 14:
         unpackPacked(reinterpret_cast<std::uint16_t*>(out), in, count, bitsPerSample, expand);
-        return;
+        return true;
     case 16:
         std::memcpy(out, in, std::size_t(count) * 2);
-        return;
+        return true;
     case 24:
         for (unsigned i = 0; i < count; ++i, in += 3, out += 4) {
             const char bytes[4] = {
@@ -139,14 +191,15 @@ void unpackLine(void* dst, unsigned long dstStride, const void* src, unsigned lo
                 static_cast<char>(expand ? in[2] : in[1]), static_cast<char>(expand ? 0xFF : in[2])};
             std::memcpy(out, bytes, 4);
         }
-        return;
+        return true;
     case 32:
         std::memcpy(out, in, std::size_t(count) * 4);
-        return;
+        return true;
     default:
-        if (bitsPerSample < 32 && report)
+        // Nothing is written: a caller that went on would hand out whatever its line held.
+        if (report)
             report("unexpected bits per sample");
-        return;
+        return false;
     }
 }
 
@@ -162,10 +215,55 @@ bool TifFileDevice::BaseFormat::sizeBuffer(std::uint64_t bytes, const char* what
     return true;
 }
 
-unsigned long TifFileDevice::BaseFormat::loadCurrentStrip(unsigned strip) {
+bool TifFileDevice::BaseFormat::blockInFile(bool tile, unsigned block, std::uint64_t decodedBytes) const {
+    const std::uint64_t offset = TIFFGetStrileOffset(tif, block), count = TIFFGetStrileByteCount(tif, block);
+    const bool inFile = count != 0 && offset <= fileBytes && count <= fileBytes - offset;
+    // Uncompressed blocks are their pixels: fewer bytes cannot decode.
+    const bool whole = directory.compression != COMPRESSION_NONE || count >= decodedBytes;
+    if (inFile && whole)
+        return true;
+    runtimeError(std::string(tile ? "TIFFReadEncodedTile: tile " : "TIFFReadEncodedStrip: strip ") +
+                 std::to_string(block) + " of " + std::to_string(count) + " bytes at offset " +
+                 std::to_string(offset) +
+                 (inFile ? " holds fewer than its " + std::to_string(decodedBytes) + " bytes"
+                         : " lies beyond the file's " + std::to_string(fileBytes) + " bytes"));
+    return false;
+}
+
+tmsize_t TifFileDevice::BaseFormat::decodeBlock(bool tile, unsigned block, void* dst, std::uint64_t size,
+                                                std::uint64_t decodedBytes) {
+    const auto decode = [&] {
+        return tile ? TIFFReadEncodedTile(tif, block, dst, static_cast<tmsize_t>(size))
+                    : TIFFReadEncodedStrip(tif, block, dst, static_cast<tmsize_t>(size));
+    };
+    const bool deflate =
+        directory.compression == COMPRESSION_ADOBE_DEFLATE || directory.compression == COMPRESSION_DEFLATE;
+    if (!deflate || decodedBytes == 0 || decodedBytes > size)
+        return decode();
+    // With libdeflate, libtiff takes a Deflate stream longer than its block for a whole block, although it
+    // stops writing before a match or a stored block that would run past the block's end. The block's last
+    // byte tells: left as it was, it may not have been written, and the block is decoded again through
+    // zlib, which fills it (a byte that only happened to be equal to the marker costs a second decode).
+    auto* last = static_cast<unsigned char*>(dst) + decodedBytes - 1;
+    blockMarker = blockMarker * 1103515245u + 12345u;
+    const auto marker = static_cast<unsigned char>(blockMarker >> 24);
+    *last = marker;
+    tmsize_t n = decode();
+    if (n <= 0 || static_cast<std::uint64_t>(n) != decodedBytes || *last != marker)
+        return n;
+    int subcodec = DEFLATE_SUBCODEC_ZLIB;
+    if (TIFFGetField(tif, TIFFTAG_DEFLATE_SUBCODEC, &subcodec) != 1 || subcodec == DEFLATE_SUBCODEC_ZLIB)
+        return n;
+    TIFFSetField(tif, TIFFTAG_DEFLATE_SUBCODEC, DEFLATE_SUBCODEC_ZLIB);
+    n = decode();
+    TIFFSetField(tif, TIFFTAG_DEFLATE_SUBCODEC, subcodec);
+    return n;
+}
+
+unsigned long TifFileDevice::BaseFormat::loadCurrentStrip(unsigned strip, std::uint64_t decodedBytes) {
     if (!sizeBuffer(TIFFStripSize64(tif), "strip"))
         return 0;
-    const tmsize_t n = TIFFReadEncodedStrip(tif, strip, buffer.data(), static_cast<tmsize_t>(buffer.size()));
+    const tmsize_t n = decodeBlock(false, strip, buffer.data(), buffer.size(), decodedBytes);
     if (n <= 0) {
         runtimeError("TIFFReadEncodedStrip failed");
         return 0;
@@ -176,7 +274,7 @@ unsigned long TifFileDevice::BaseFormat::loadCurrentStrip(unsigned strip) {
 unsigned long TifFileDevice::BaseFormat::loadCurrentTile(unsigned tile) {
     if (!sizeBuffer(TIFFTileSize64(tif), "tile"))
         return 0;
-    const tmsize_t n = TIFFReadEncodedTile(tif, tile, buffer.data(), static_cast<tmsize_t>(buffer.size()));
+    const tmsize_t n = decodeBlock(true, tile, buffer.data(), buffer.size(), buffer.size());
     if (n <= 0) {
         runtimeError("TIFFReadEncodedTile failed");
         return 0;
@@ -184,16 +282,32 @@ unsigned long TifFileDevice::BaseFormat::loadCurrentTile(unsigned tile) {
     return static_cast<unsigned long>(n);
 }
 
+bool TifFileDevice::BaseFormat::rgbaBlocksInFile(bool tile, unsigned x, unsigned y, unsigned rows) const {
+    // The colour planes and an alpha plane are what libtiff's RGBA interface reads.
+    const unsigned planes =
+        directory.planarConfig == PLANARCONFIG_SEPARATE ? std::min(directory.samplesPerPixel, 4u) : 1;
+    for (unsigned s = 0; s < planes; ++s) {
+        const auto sample = static_cast<std::uint16_t>(s);
+        if (!(tile ? blockInFile(true, TIFFComputeTile(tif, x, y, 0, sample), TIFFTileSize64(tif))
+                   : blockInFile(false, TIFFComputeStrip(tif, y, sample), TIFFVStripSize64(tif, rows))))
+            return false;
+    }
+    return true;
+}
+
+// libtiff's RGBA reads are told to stop at the first failure: going on, they hand out whatever their
+// buffers held for the blocks they could not decode.
 bool TifFileDevice::BaseFormat::loadCurrentStripRGBA(unsigned row) {
-    if (!sizeBuffer(std::uint64_t(fields.width) * fields.rowsPerStrip * 4, "RGBA strip"))
+    const Fields& f = directory;
+    if (!rgbaBlocksInFile(false, 0, row, std::min(f.rowsPerStrip, f.height - row)) ||
+        !sizeBuffer(std::uint64_t(f.width) * f.rowsPerStrip * 4, "RGBA strip"))
         return false;
     auto* raster = reinterpret_cast<std::uint32_t*>(buffer.data());
-    if (fields.height <= fields.rowsPerStrip &&
-        TIFFReadRGBAImage(tif, fields.width, fields.height, raster, 0) == 0) {
+    if (f.height <= f.rowsPerStrip && TIFFReadRGBAImage(tif, f.width, f.height, raster, 1) == 0) {
         runtimeError("TIFFReadRGBAImage failed");
         return false;
     }
-    if (TIFFReadRGBAStripExt(tif, row, raster, stopOnError) == 0) {
+    if (TIFFReadRGBAStripExt(tif, row, raster, 1) == 0) {
         runtimeError("TIFFReadRGBAStrip failed");
         return false;
     }
@@ -201,15 +315,17 @@ bool TifFileDevice::BaseFormat::loadCurrentStripRGBA(unsigned row) {
 }
 
 bool TifFileDevice::BaseFormat::loadCurrentTileRGBA(unsigned x, unsigned y) {
-    if (!sizeBuffer(std::uint64_t(fields.tileWidth) * fields.tileLength * 4, "RGBA tile"))
+    const Fields& f = directory;
+    if (!rgbaBlocksInFile(true, x, y, f.tileLength) ||
+        !sizeBuffer(std::uint64_t(f.tileWidth) * f.tileLength * 4, "RGBA tile"))
         return false;
     auto* raster = reinterpret_cast<std::uint32_t*>(buffer.data());
-    if (fields.width <= fields.tileWidth && fields.height <= fields.tileLength &&
-        TIFFReadRGBAImage(tif, fields.width, fields.height, raster, 0) == 0) {
+    if (f.width <= f.tileWidth && f.height <= f.tileLength &&
+        TIFFReadRGBAImage(tif, f.width, f.height, raster, 1) == 0) {
         runtimeError("TIFFReadRGBAImage failed");
         return false;
     }
-    if (TIFFReadRGBATileExt(tif, x, y, raster, stopOnError) == 0) {
+    if (TIFFReadRGBATileExt(tif, x, y, raster, 1) == 0) {
         runtimeError("TIFFReadRGBATile failed");
         return false;
     }
@@ -218,128 +334,209 @@ bool TifFileDevice::BaseFormat::loadCurrentTileRGBA(unsigned x, unsigned y) {
 
 // ---- Reading strips, tiles and planes
 
-void TifFileDevice::BaseFormat::requireInside(unsigned x, unsigned y, unsigned short plane,
+void TifFileDevice::BaseFormat::requireInside(const Fields& f, unsigned x, unsigned y, unsigned short plane,
                                               const char* operation) const {
-    if (x >= fields.width || y >= fields.height || plane >= planes())
+    if (x >= f.width || y >= f.height || plane >= planes())
         throw std::invalid_argument("TifFileDevice::BaseFormat::" + std::string(operation) + ": pixel (" +
                                     std::to_string(x) + ", " + std::to_string(y) + ") of plane " +
                                     std::to_string(plane) + " outside the image of " +
-                                    std::to_string(fields.width) + " x " + std::to_string(fields.height) +
+                                    std::to_string(f.width) + " x " + std::to_string(f.height) +
                                     " pixels and " + std::to_string(planes()) + " planes");
+}
+
+std::uint64_t TifFileDevice::BaseFormat::pixelBytes() const {
+    return std::uint64_t(componentsPerPixel()) * bitsPerComponentStored() / 8;
+}
+
+void TifFileDevice::BaseFormat::clearPixels(void* dst, unsigned long stride, unsigned columns,
+                                            unsigned rows) const {
+    clearRows(static_cast<char*>(dst), stride, columns * pixelBytes(), rows);
 }
 
 unsigned short TifFileDevice::BaseFormat::samplePlane(unsigned short plane) const {
     // Every colour plane of a palette image looks its colour up from the one plane of indexes.
-    return fields.photometric == PHOTOMETRIC_PALETTE ? 0 : plane;
+    return directory.photometric == PHOTOMETRIC_PALETTE ? 0 : plane;
 }
 
 bool TifFileDevice::BaseFormat::decodesInPlace(unsigned long stride) const {
-    const std::uint32_t bits = fields.bitsPerSample, photometric = fields.photometric;
+    const std::uint32_t bits = directory.bitsPerSample, photometric = directory.photometric;
     const bool plainSamples =
         photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK ||
-        (photometric == PHOTOMETRIC_RGB && fields.planarConfig == PLANARCONFIG_SEPARATE);
+        (photometric == PHOTOMETRIC_RGB && directory.planarConfig == PLANARCONFIG_SEPARATE);
     return plainSamples && !halfFloat && (bits == 8 || bits == 16 || bits == 32) &&
            stride == TIFFScanlineSize64(tif);
 }
 
-void TifFileDevice::BaseFormat::readCurrentStrip(void* dst, unsigned long stride, unsigned row,
+unsigned TifFileDevice::BaseFormat::convertStrip(char* dst, unsigned long stride, unsigned row, unsigned rows,
                                                  unsigned short plane) {
-    requireInside(0, row, plane, "readCurrentStrip");
-    unsigned rows = std::min(fields.height - row, fields.rowsPerStrip);
-    if (rows == 0)
-        return;
-    if (fields.useRgba) {
-        if (loadCurrentStripRGBA(row))
-            currentDataRGB(dst, stride, buffer.data(), std::uint64_t(fields.width) * 4, fields.width, rows);
-        return;
+    const Fields& f = directory;
+    if (f.useRgba) {
+        if (!loadCurrentStripRGBA(row))
+            return 0;
+        currentDataRGB(dst, stride, buffer.data(), std::uint64_t(f.width) * 4, f.width, rows);
+        return rows;
     }
-    const std::uint64_t scanline = TIFFScanlineSize64(tif);
+    const std::uint64_t scanline = TIFFScanlineSize64(tif), decodedBytes = TIFFVStripSize64(tif, rows);
     const unsigned strip = TIFFComputeStrip(tif, row, samplePlane(plane));
+    if (scanline == 0 || !blockInFile(false, strip, decodedBytes))
+        return 0;
     if (decodesInPlace(stride)) {
         // The samples need no conversion: libtiff decodes straight into the caller's rows.
-        const std::uint64_t bytes = rows * scanline;
-        const tmsize_t n = TIFFReadEncodedStrip(tif, strip, dst, static_cast<tmsize_t>(bytes));
+        const tmsize_t n = decodeBlock(false, strip, dst, rows * scanline, decodedBytes);
         if (n <= 0) {
             runtimeError("TIFFReadEncodedStrip failed");
-            return;
+            return 0;
         }
-        if (static_cast<std::uint64_t>(n) < bytes)
-            runtimeError("TIFFReadEncodedStrip: " + std::to_string(n) + " of " + std::to_string(bytes) +
-                         " bytes");
-        if (fields.photometric == PHOTOMETRIC_MINISWHITE) {
-            auto* bytesOut = static_cast<unsigned char*>(dst);
-            for (tmsize_t i = 0; i < n; ++i)
-                bytesOut[i] = static_cast<unsigned char>(~bytesOut[i]);
+        const unsigned produced =
+            wholeRows(*this, static_cast<std::uint64_t>(n), scanline, rows, "TIFFReadEncodedStrip");
+        if (f.photometric == PHOTOMETRIC_MINISWHITE) {
+            auto* bytes = reinterpret_cast<unsigned char*>(dst);
+            for (std::uint64_t i = 0; i < produced * scanline; ++i)
+                bytes[i] = static_cast<unsigned char>(~bytes[i]);
         }
-        return;
+        return produced;
     }
-    const unsigned long n = loadCurrentStrip(strip);
-    if (n == 0 || scanline == 0)
-        return;
+    const unsigned long n = loadCurrentStrip(strip, decodedBytes);
+    if (n == 0)
+        return 0;
     // A strip that decoded short converts its whole rows only.
-    if (n / scanline < rows) {
-        runtimeError("TIFFReadEncodedStrip: " + std::to_string(n) + " of " + std::to_string(rows * scanline) +
-                     " bytes");
-        rows = static_cast<unsigned>(n / scanline);
-        if (rows == 0)
-            return;
+    const unsigned produced = wholeRows(*this, n, scanline, rows, "TIFFReadEncodedStrip");
+    return produced != 0 && currentData(dst, stride, buffer.data(), n, scanline, f.width, produced, plane)
+               ? produced
+               : 0;
+}
+
+unsigned TifFileDevice::BaseFormat::convertTile(char* dst, unsigned long stride, unsigned x, unsigned y,
+                                                unsigned columns, unsigned rows, unsigned short plane) {
+    const Fields& f = directory;
+    if (f.useRgba) {
+        if (!loadCurrentTileRGBA(x, y))
+            return 0;
+        // The raster is a whole tile, its top row last.
+        const std::uint64_t rasterStride = std::uint64_t(f.tileWidth) * 4;
+        currentDataRGB(dst, stride, buffer.data() + (f.tileLength - rows) * rasterStride, rasterStride,
+                       columns, rows);
+        return rows;
     }
-    currentData(dst, stride, buffer.data(), n, scanline, fields.width, rows, plane);
+    const std::uint64_t rowBytes = TIFFTileRowSize64(tif);
+    const unsigned tile = TIFFComputeTile(tif, x, y, 0, samplePlane(plane));
+    if (rowBytes == 0 || !blockInFile(true, tile, TIFFTileSize64(tif)))
+        return 0;
+    const unsigned long n = loadCurrentTile(tile);
+    if (n == 0)
+        return 0;
+    const unsigned produced = wholeRows(*this, n, rowBytes, rows, "TIFFReadEncodedTile");
+    return produced != 0 && currentData(dst, stride, buffer.data(), n, rowBytes, columns, produced, plane)
+               ? produced
+               : 0;
+}
+
+void TifFileDevice::BaseFormat::readCurrentStrip(void* dst, unsigned long stride, unsigned row,
+                                                 unsigned short plane) {
+    const Fields& f = directory;
+    requireInside(f, 0, row, plane, "readCurrentStrip");
+    const unsigned rows = std::min(f.height - row, f.rowsPerStrip);
+    char* out = static_cast<char*>(dst);
+    // Rows the strip does not produce are zero, whatever a failed decode left in them.
+    const unsigned produced = rows == 0 ? 0 : convertStrip(out, stride, row, rows, plane);
+    clearPixels(out + std::uint64_t(produced) * stride, stride, f.width, rows - produced);
 }
 
 void TifFileDevice::BaseFormat::readCurrentTile(void* dst, unsigned long stride, unsigned x, unsigned y,
                                                 unsigned short plane) {
-    requireInside(x, y, plane, "readCurrentTile");
-    const unsigned columns = std::min(fields.width - x, fields.tileWidth);
-    unsigned rows = std::min(fields.tileLength, fields.height - y);
-    if (columns == 0 || rows == 0)
-        return;
-    if (fields.useRgba) {
-        // The raster is a whole tile, its top row last.
-        const std::uint64_t rasterStride = std::uint64_t(fields.tileWidth) * 4;
-        if (loadCurrentTileRGBA(x, y))
-            currentDataRGB(dst, stride, buffer.data() + (fields.tileLength - rows) * rasterStride,
-                           rasterStride, columns, rows);
-        return;
-    }
-    const unsigned long n = loadCurrentTile(TIFFComputeTile(tif, x, y, 0, samplePlane(plane)));
-    const std::uint64_t rowBytes = TIFFTileRowSize64(tif);
-    if (n == 0 || rowBytes == 0)
-        return;
-    if (n / rowBytes < rows) {
-        runtimeError("TIFFReadEncodedTile: " + std::to_string(n) + " of " + std::to_string(rows * rowBytes) +
-                     " bytes");
-        rows = static_cast<unsigned>(n / rowBytes);
-        if (rows == 0)
-            return;
-    }
-    currentData(dst, stride, buffer.data(), n, rowBytes, columns, rows, plane);
+    const Fields& f = directory;
+    requireInside(f, x, y, plane, "readCurrentTile");
+    const unsigned columns = std::min(f.width - x, f.tileWidth);
+    const unsigned rows = std::min(f.tileLength, f.height - y);
+    char* out = static_cast<char*>(dst);
+    const unsigned produced =
+        columns == 0 || rows == 0 ? 0 : convertTile(out, stride, x, y, columns, rows, plane);
+    clearPixels(out + std::uint64_t(produced) * stride, stride, columns, rows - produced);
 }
 
 void TifFileDevice::BaseFormat::readCurrentImage(void* dst, unsigned long stride, unsigned short plane) {
+    const Fields& f = directory;
     char* out = static_cast<char*>(dst);
-    const unsigned long rows = height(), columns = width();
-    long rowsPerStrip = 0, tileWidth = 0, tileHeight = 0;
-    if (isStriped(&rowsPerStrip)) {
-        for (unsigned long row = 0; row < rows; row += rowsPerStrip)
+    if (f.rowsPerStrip != 0) {
+        for (std::uint64_t row = 0; row < f.height; row += f.rowsPerStrip)
             readCurrentStrip(out + row * stride, stride, static_cast<unsigned>(row), plane);
-    } else if (isTiled(&tileWidth, &tileHeight)) {
-        const unsigned long pixelBytes = componentsPerPixel() * bitsPerComponentStored() / 8;
-        for (unsigned long y = 0; y < rows; y += tileHeight)
-            for (unsigned long x = 0; x < columns; x += tileWidth)
-                readCurrentTile(out + y * stride + x * pixelBytes, stride, static_cast<unsigned>(x),
+    } else if (f.tileWidth != 0 && f.tileLength != 0) {
+        const std::uint64_t pixel = pixelBytes();
+        for (std::uint64_t y = 0; y < f.height; y += f.tileLength)
+            for (std::uint64_t x = 0; x < f.width; x += f.tileWidth)
+                readCurrentTile(out + y * stride + x * pixel, stride, static_cast<unsigned>(x),
                                 static_cast<unsigned>(y), plane);
-    } else if (fields.useRgba) {
-        if (!sizeBuffer(std::uint64_t(fields.width) * fields.height * 4, "RGBA image"))
-            return;
-        if (TIFFReadRGBAImage(tif, fields.width, fields.height,
-                              reinterpret_cast<std::uint32_t*>(buffer.data()), 0) != 1) {
+    } else {
+        // Neither strips nor tiles: only libtiff's RGBA interface could decode the image.
+        if (!f.useRgba)
+            runtimeError("TifFileDevice: a directory of neither strips nor tiles");
+        else if (sizeBuffer(std::uint64_t(f.width) * f.height * 4, "RGBA image")) {
+            if (TIFFReadRGBAImage(tif, f.width, f.height, reinterpret_cast<std::uint32_t*>(buffer.data()),
+                                  1) == 1) {
+                currentDataRGB(dst, stride, buffer.data(), std::uint64_t(f.width) * 4, f.width, f.height);
+                return;
+            }
             runtimeError("TIFFReadRGBAImage failed");
-            return;
         }
-        currentDataRGB(dst, stride, buffer.data(), std::uint64_t(fields.width) * 4, fields.width,
-                       fields.height);
+        clearPixels(dst, stride, f.width, f.height);
     }
+}
+
+const char* TifFileDevice::BaseFormat::regionBlockAt(unsigned x, unsigned y, unsigned short plane,
+                                                     std::uint64_t* blockStride) {
+    // The block's pixels inside the image, so that the buffer is no larger than the frame, whatever size
+    // the file gives its tiles.
+    const Fields& f = directory;
+    const bool striped = f.rowsPerStrip != 0;
+    const unsigned columns = striped ? f.width : std::min(f.tileWidth, f.width - x);
+    const unsigned rows = std::min(striped ? f.rowsPerStrip : f.tileLength, f.height - y);
+    *blockStride = columns * pixelBytes();
+    if (regionBlockValid && regionX == x && regionY == y && regionPlane == plane)
+        return regionBlock.data();
+    regionBlockValid = false;
+    regionBlock.resize(static_cast<std::size_t>(*blockStride * rows));
+    if (striped)
+        readCurrentStrip(regionBlock.data(), *blockStride, y, plane);
+    else
+        readCurrentTile(regionBlock.data(), *blockStride, x, y, plane);
+    regionBlockValid = true;
+    regionX = x;
+    regionY = y;
+    regionPlane = plane;
+    return regionBlock.data();
+}
+
+void TifFileDevice::BaseFormat::readCurrentRegion(void* dst, unsigned long stride, unsigned x, unsigned y,
+                                                  unsigned columns, unsigned rows, unsigned short plane) {
+    const Fields& f = directory;
+    requireInside(f, x, y, plane, "readCurrentRegion");
+    columns = std::min(columns, f.width - x);
+    rows = std::min(rows, f.height - y);
+    const bool striped = f.rowsPerStrip != 0;
+    if (!striped && (f.tileWidth == 0 || f.tileLength == 0)) {
+        runtimeError("TifFileDevice: a directory of neither strips nor tiles");
+        clearPixels(dst, stride, columns, rows);
+        return;
+    }
+    const std::uint64_t blockWidth = striped ? f.width : f.tileWidth;
+    const std::uint64_t blockHeight = striped ? f.rowsPerStrip : f.tileLength;
+    const std::uint64_t pixel = pixelBytes();
+    const std::uint64_t right = std::uint64_t(x) + columns, bottom = std::uint64_t(y) + rows;
+    char* out = static_cast<char*>(dst);
+    // Block by block, the part of each that lies in the region; a block read leaves every byte of its
+    // pixels written (or zero), so nothing of the block buffer's old contents is copied.
+    for (std::uint64_t by = y / blockHeight * blockHeight; by < bottom; by += blockHeight)
+        for (std::uint64_t bx = striped ? 0 : x / blockWidth * blockWidth; bx < right; bx += blockWidth) {
+            const std::uint64_t x0 = std::max<std::uint64_t>(x, bx), x1 = std::min(right, bx + blockWidth);
+            const std::uint64_t y0 = std::max<std::uint64_t>(y, by), y1 = std::min(bottom, by + blockHeight);
+            std::uint64_t blockStride = 0;
+            const char* block =
+                regionBlockAt(static_cast<unsigned>(bx), static_cast<unsigned>(by), plane, &blockStride);
+            char* at = out + (y0 - y) * stride + (x0 - x) * pixel;
+            for (std::uint64_t row = y0; row < y1; ++row)
+                std::memcpy(at + (row - y0) * stride, block + (row - by) * blockStride + (x0 - bx) * pixel,
+                            (x1 - x0) * pixel);
+        }
 }
 
 // ---- Conversion
@@ -354,9 +551,9 @@ void TifFileDevice::BaseFormat::currentDataRGB(void* dst, unsigned long dstStrid
 }
 
 void TifFileDevice::BaseFormat::checkPaletteLoaded() {
-    if (fields.photometric != PHOTOMETRIC_PALETTE)
+    if (directory.photometric != PHOTOMETRIC_PALETTE)
         return;
-    const std::uint32_t bits = fields.bitsPerSample;
+    const std::uint32_t bits = directory.bitsPerSample;
     if (bits > 16) {
         runtimeError("unsupported bitdepth");
         return;
@@ -384,7 +581,7 @@ void TifFileDevice::BaseFormat::checkPaletteLoaded() {
     }
 }
 
-void TifFileDevice::BaseFormat::currentData(void* dst, unsigned long dstStride, void* src,
+bool TifFileDevice::BaseFormat::currentData(void* dst, unsigned long dstStride, void* src,
                                             unsigned long srcSize, unsigned long srcStride, unsigned width,
                                             unsigned rows, unsigned short plane) {
     if (!dst || dstStride == 0)
@@ -392,8 +589,8 @@ void TifFileDevice::BaseFormat::currentData(void* dst, unsigned long dstStride, 
     if (!src || srcSize == 0 || width == 0 || rows == 0 || std::uint64_t(srcStride) * rows > srcSize)
         throw std::invalid_argument("TifFileDevice::BaseFormat::currentData got null src argument");
     checkPaletteLoaded();
-    const std::uint32_t photometric = fields.photometric, planar = fields.planarConfig,
-                        spp = fields.samplesPerPixel;
+    const Fields& f = directory;
+    const std::uint32_t photometric = f.photometric, planar = f.planarConfig, spp = f.samplesPerPixel;
     if (photometric == PHOTOMETRIC_MINISWHITE) {
         auto* bytes = static_cast<unsigned char*>(src);
         for (unsigned long i = 0; i < srcSize; ++i)
@@ -413,8 +610,7 @@ void TifFileDevice::BaseFormat::currentData(void* dst, unsigned long dstStride, 
         srcStride = halves * 4;
         srcSize = rows * srcStride;
     }
-    const std::uint32_t bits = fields.bitsPerSample;
-    const bool expand = bits <= 8;
+    const std::uint32_t bits = f.bitsPerSample;
     const std::function<void(const char*)> report = [this](const char* message) { runtimeError(message); };
     const auto* in = static_cast<const unsigned char*>(src);
     char* out = static_cast<char*>(dst);
@@ -422,41 +618,49 @@ void TifFileDevice::BaseFormat::currentData(void* dst, unsigned long dstStride, 
     if (photometric == PHOTOMETRIC_RGB) {
         if (planar == PLANARCONFIG_SEPARATE) {
             for (unsigned r = 0; r < rows; ++r)
-                unpackLine(dst, dstStride, src, srcStride, r, bits, width, expand, report);
-        } else if (planar == PLANARCONFIG_CONTIG) {
-            const unsigned size = elementBytes(bits);
-            for (unsigned r = 0; r < rows; ++r) {
-                if (bits > 32) {
-                    runtimeError("unexpected bits per sample (RGB contig)");
-                    continue;
-                }
-                const char* samples = reinterpret_cast<const char*>(in) + std::uint64_t(r) * srcStride;
-                if (bits != 8 && bits != 16 && bits != 32) {
-                    line.resize(std::size_t(spp) * width * size);
-                    unpackLine(line.data(), 0, samples, 0, 0, bits, spp * width, expand, report);
-                    samples = line.data();
-                }
-                reverseColour(size, out + std::uint64_t(r) * dstStride, samples, width, spp);
-            }
+                if (!unpackSamples(dst, dstStride, src, srcStride, r, f, width, report))
+                    return false;
+            return true;
         }
-        return;
+        if (planar != PLANARCONFIG_CONTIG) {
+            runtimeError("unknown planarconfig");
+            return false;
+        }
+        if (bits > 32) {
+            runtimeError("unexpected bits per sample (RGB contig)");
+            return false;
+        }
+        const unsigned size = elementBytes(bits);
+        for (unsigned r = 0; r < rows; ++r) {
+            const char* samples = reinterpret_cast<const char*>(in) + std::uint64_t(r) * srcStride;
+            if (bits != 8 && bits != 16 && bits != 32) {
+                line.resize(std::size_t(spp) * width * size);
+                if (!unpackSamples(line.data(), 0, samples, 0, 0, f, spp * width, report))
+                    return false;
+                samples = line.data();
+            }
+            reverseColour(size, out + std::uint64_t(r) * dstStride, samples, width, spp);
+        }
+        return true;
     }
     if (photometric == PHOTOMETRIC_PALETTE) {
         if (planar != PLANARCONFIG_CONTIG && planar != PLANARCONFIG_SEPARATE) {
             runtimeError("unknown planarconfig");
-            return;
+            return false;
         }
+        // Deeper indexes were reported when the colour map was looked for.
         if (bits > 16)
-            return;
+            return false;
         const bool indexed = bits == 2 || bits == 4 || bits == 8 || bits == 16;
-        const std::size_t entryBytes = bits <= 8 ? 3 : 6;
-        // Without its colour map (reported when it was looked for) a palette image converts nothing.
-        if (!indexed || palette.size() != (std::size_t(1) << bits) * entryBytes) {
-            if (!indexed)
-                for (unsigned r = 0; r < rows; ++r)
-                    runtimeError("unexpected bits per sample (palette)");
-            return;
+        if (!indexed) {
+            for (unsigned r = 0; r < rows; ++r)
+                runtimeError("unexpected bits per sample (palette)");
+            return false;
         }
+        // Without its colour map (reported when it was looked for) a palette image converts nothing.
+        const std::size_t entryBytes = bits <= 8 ? 3 : 6;
+        if (palette.size() != (std::size_t(1) << bits) * entryBytes)
+            return false;
         const unsigned elementSize = bits <= 8 ? 1 : 2;
         for (unsigned r = 0; r < rows; ++r) {
             const unsigned char* indexes = in + std::uint64_t(r) * srcStride;
@@ -477,7 +681,7 @@ void TifFileDevice::BaseFormat::currentData(void* dst, unsigned long dstStride, 
                                 elementSize);
             }
         }
-        return;
+        return true;
     }
     const unsigned count = planar == PLANARCONFIG_CONTIG ? width * spp : width;
     if (bits == 8 || bits == 16 || bits == 32) {
@@ -485,10 +689,12 @@ void TifFileDevice::BaseFormat::currentData(void* dst, unsigned long dstStride, 
         const std::size_t rowBytes = std::size_t(count) * (bits / 8);
         for (unsigned r = 0; r < rows; ++r)
             std::memcpy(out + std::uint64_t(r) * dstStride, in + std::uint64_t(r) * srcStride, rowBytes);
-        return;
+        return true;
     }
     for (unsigned r = 0; r < rows; ++r)
-        unpackLine(dst, dstStride, src, srcStride, r, bits, count, expand, report);
+        if (!unpackSamples(dst, dstStride, src, srcStride, r, f, count, report))
+            return false;
+    return true;
 }
 
 } // namespace Zan

@@ -8,6 +8,7 @@
 #include <metadata/JsonBridge.h>
 #include <metadata/detail/ExperimentLoops.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -133,24 +134,20 @@ std::uint16_t readCompPlanes(TIFF* tif) {
     return whole == 0 ? 1 : static_cast<std::uint16_t>(whole);
 }
 
-std::string layoutText(const TifFileDevice::Fields& f, bool halfFloat) {
-    std::string text = std::to_string(f.width) + " x " + std::to_string(f.height) + " pixels of " +
-                       std::to_string(f.samplesPerPixel) + " samples of " +
-                       std::to_string(halfFloat ? 16 : f.bitsPerSample) + " bits (format " +
-                       std::to_string(f.sampleFormat) + ", photometric " + std::to_string(f.photometric) +
-                       ", planar " + std::to_string(f.planarConfig) + ") in ";
-    if (f.tileWidth != 0)
-        return text + std::to_string(f.tileWidth) + " x " + std::to_string(f.tileLength) + " tiles";
-    return text + "strips of " + std::to_string(f.rowsPerStrip) + " rows";
+std::string geometryText(const TifFileDevice::Fields& f, bool halfFloat) {
+    return std::to_string(f.width) + " x " + std::to_string(f.height) + " pixels of " +
+           std::to_string(f.samplesPerPixel) + " samples of " +
+           std::to_string(halfFloat ? 16 : f.bitsPerSample) + " bits (format " +
+           std::to_string(f.sampleFormat) + ", photometric " + std::to_string(f.photometric) + ", planar " +
+           std::to_string(f.planarConfig) + ")";
 }
 
-// Directories that agree in these fields decode into the same caller layout; compression and the sample
-// maximum may differ.
-bool sameLayout(const TifFileDevice::Fields& a, const TifFileDevice::Fields& b) {
+// Directories that agree in these fields decode into the same caller layout; how they store their pixels
+// (strips or tiles, rows per strip, compression) and their sample maximum may differ.
+bool sameGeometry(const TifFileDevice::Fields& a, const TifFileDevice::Fields& b) {
     return a.width == b.width && a.height == b.height && a.bitsPerSample == b.bitsPerSample &&
            a.sampleFormat == b.sampleFormat && a.samplesPerPixel == b.samplesPerPixel &&
-           a.planarConfig == b.planarConfig && a.photometric == b.photometric && a.tileWidth == b.tileWidth &&
-           a.tileLength == b.tileLength && a.rowsPerStrip == b.rowsPerStrip;
+           a.planarConfig == b.planarConfig && a.photometric == b.photometric;
 }
 
 // Reads a blob's layout; every length is checked against what is left before it is used.
@@ -286,6 +283,7 @@ TifFileDevice::ZanFormat::ZanFormat(TIFF* handle, std::uint16_t directories, std
       data{std::move(dataBlob)}, variant{std::move(variantBlob)}, dataSeq{std::move(dataSeqBlob)},
       variantSeq{std::move(variantSeqBlob)} {
     fields = readDirectoryFields(&halfFloat);
+    directory = fields;
     directoryCount = directories;
     currentDirectory = directories;
     loadedDirectory = directories == 0 ? 0 : directories - 1u;
@@ -337,28 +335,28 @@ int TifFileDevice::ZanFormat::selectDirectory(unsigned seqIndex, unsigned plane)
     if (plane >= static_cast<unsigned long>(planes()))
         throw std::out_of_range("TifFileDevice::ZanFormat: plane " + std::to_string(plane) +
                                 " of frames of " + std::to_string(planes()) + " planes");
-    const std::uint64_t directory = std::uint64_t(compPlanes) * seqIndex + plane / perDirectory;
+    const std::uint64_t index = std::uint64_t(compPlanes) * seqIndex + plane / perDirectory;
     // With directories of different sizes only the first one is read.
     const std::uint64_t directories = directoryCount == 0 ? 1 : directoryCount;
-    if (directory >= directories)
+    if (index >= directories)
         throw std::out_of_range("TifFileDevice::ZanFormat: frame " + std::to_string(seqIndex) + ", plane " +
-                                std::to_string(plane) + " is directory " + std::to_string(directory) +
+                                std::to_string(plane) + " is directory " + std::to_string(index) +
                                 " of a file of " + std::to_string(directories) + " directories");
     const int samplePlane = static_cast<int>(plane % perDirectory);
-    if (directory == currentDirectory)
+    if (index == currentDirectory)
         return samplePlane;
     // Until the new directory is known to be usable none counts as selected.
     currentDirectory = 0xFFFF;
-    const std::string name = "TifFileDevice::ZanFormat: directory " + std::to_string(directory);
+    const std::string name = "TifFileDevice::ZanFormat: directory " + std::to_string(index);
     // The next directory is read on from the loaded one; libtiff finds any other by walking the chain from
     // the first, which would make reading a long sequence frame by frame quadratic.
-    const bool next = loadedDirectory != noDirectory && directory == loadedDirectory + 1;
+    const bool next = loadedDirectory != noDirectory && index == loadedDirectory + 1;
     loadedDirectory = noDirectory;
-    if ((next ? TIFFReadDirectory(tif) : TIFFSetDirectory(tif, static_cast<tdir_t>(directory))) != 1) {
+    if ((next ? TIFFReadDirectory(tif) : TIFFSetDirectory(tif, static_cast<tdir_t>(index))) != 1) {
         runtimeError(name + " cannot be read");
         return -1;
     }
-    loadedDirectory = static_cast<std::uint32_t>(directory);
+    loadedDirectory = static_cast<std::uint32_t>(index);
     Fields own;
     bool ownHalfFloat = false;
     try {
@@ -367,37 +365,59 @@ int TifFileDevice::ZanFormat::selectDirectory(unsigned seqIndex, unsigned plane)
         runtimeError(name + ": " + e.what());
         return -1;
     }
-    // The frame is handed out in the layout of the directory its geometry was read from; another layout
-    // would be decoded into the wrong bytes.
-    if (!sameLayout(own, fields) || ownHalfFloat != halfFloat) {
-        runtimeError(name + " holds " + layoutText(own, ownHalfFloat) + ", not " +
-                     layoutText(fields, halfFloat));
+    // The frame is handed out in the geometry of the directory it was read from; another geometry would be
+    // decoded into the wrong bytes. Its strips or tiles are the directory's own.
+    if (!sameGeometry(own, fields) || ownHalfFloat != halfFloat) {
+        runtimeError(name + " holds " + geometryText(own, ownHalfFloat) + ", not " +
+                     geometryText(fields, halfFloat));
         return -1;
     }
-    // Each directory has its own colour map.
+    directory = own;
+    // Each directory has its own colour map and blocks.
     palette.clear();
-    currentDirectory = static_cast<std::uint16_t>(directory);
+    forgetRegionBlock();
+    currentDirectory = static_cast<std::uint16_t>(index);
     return samplePlane;
 }
 
+// A read of a directory that cannot be selected writes zeros where its pixels would go (under
+// stop-on-error the selection has thrown).
 void TifFileDevice::ZanFormat::readPlane(unsigned seqIndex, unsigned plane, void* dst, unsigned long stride) {
     const int samplePlane = selectDirectory(seqIndex, plane);
-    if (samplePlane >= 0)
+    if (samplePlane < 0)
+        clearPixels(dst, stride, fields.width, fields.height);
+    else
         readCurrentImage(dst, stride, static_cast<unsigned short>(samplePlane));
 }
 
+// Strips and tiles are those of the frame's geometry: a directory that stores its pixels otherwise is read
+// through its own.
 void TifFileDevice::ZanFormat::readTile(unsigned seqIndex, unsigned plane, unsigned x, unsigned y, void* dst,
                                         unsigned long stride) {
+    requireInside(fields, x, y, 0, "readTile");
     const int samplePlane = selectDirectory(seqIndex, plane);
-    if (samplePlane >= 0)
+    const unsigned columns = std::min(fields.tileWidth, fields.width - x);
+    const unsigned rows = std::min(fields.tileLength, fields.height - y);
+    if (samplePlane < 0)
+        clearPixels(dst, stride, columns, rows);
+    else if (directory.rowsPerStrip == 0 && directory.tileWidth == fields.tileWidth &&
+             directory.tileLength == fields.tileLength)
         readCurrentTile(dst, stride, x, y, static_cast<unsigned short>(samplePlane));
+    else
+        readCurrentRegion(dst, stride, x, y, columns, rows, static_cast<unsigned short>(samplePlane));
 }
 
 void TifFileDevice::ZanFormat::readStrip(unsigned seqIndex, unsigned plane, unsigned row, void* dst,
                                          unsigned long stride) {
+    requireInside(fields, 0, row, 0, "readStrip");
     const int samplePlane = selectDirectory(seqIndex, plane);
-    if (samplePlane >= 0)
+    const unsigned rows = std::min(fields.rowsPerStrip, fields.height - row);
+    if (samplePlane < 0)
+        clearPixels(dst, stride, fields.width, rows);
+    else if (directory.rowsPerStrip == fields.rowsPerStrip)
         readCurrentStrip(dst, stride, row, static_cast<unsigned short>(samplePlane));
+    else
+        readCurrentRegion(dst, stride, 0, row, fields.width, rows, static_cast<unsigned short>(samplePlane));
 }
 
 void TifFileDevice::ZanFormat::writePlane(unsigned, unsigned, const void*, unsigned long) {

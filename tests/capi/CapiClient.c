@@ -188,6 +188,45 @@ void capiNullArguments(CapiReport* report) {
     Zan_DestroyPicture(NULL);
 }
 
+/* A picture that records another layout than the frame's (a client reusing one picture for frames of
+ * another size) is refused, and nothing is written into it. */
+static void refuseOtherLayouts(CapiReport* report, Zan_FileHandle file, const CapiExpected* expected) {
+    int change;
+    for (change = 0; change < 5; ++change) {
+        Zan_Picture picture;
+        size_t i, untouched = 0;
+        memset(&picture, 0, sizeof picture);
+        if (Zan_InitPicture(&picture, expected->width, expected->height, expected->bitsPerComponent,
+                            expected->components) == 0) {
+            CHECK(0);
+            continue;
+        }
+        if (change == 4) {
+            /* Rows of another stride, the buffer still large enough for them. */
+            void* larger;
+            picture.widthBytes += 4;
+            picture.size = picture.widthBytes * picture.height;
+            larger = realloc(picture.imageData, picture.size);
+            CHECK(larger != NULL);
+            if (!larger) {
+                Zan_DestroyPicture(&picture);
+                continue;
+            }
+            picture.imageData = larger;
+        }
+        picture.width += change == 0;
+        picture.height -= change == 1;
+        picture.components += change == 2;
+        picture.bitsPerComponent += change == 3 ? 8 : 0; /* another number of bytes per component */
+        memset(picture.imageData, 0xA5, picture.size);
+        CHECK(Zan_FileGetImageData(file, 0, &picture) == -9);
+        for (i = 0; i < picture.size; ++i)
+            untouched += ((unsigned char*)picture.imageData)[i] == 0xA5;
+        CHECK(untouched == picture.size);
+        Zan_DestroyPicture(&picture);
+    }
+}
+
 void capiFailuresOnFile(CapiReport* report, const char* utf8Name, const CapiExpected* expected) {
     Zan_FileHandle file = Zan_FileOpenForReadUtf8(utf8Name);
     const unsigned beyond[1] = {expected->frames};
@@ -235,6 +274,8 @@ void capiFailuresOnFile(CapiReport* report, const char* utf8Name, const CapiExpe
     Zan_DestroyPicture(&picture);
     CHECK(picture.imageData == NULL && picture.size == 0);
 
+    refuseOtherLayouts(report, file, expected);
+
     /* A destroyed record is empty again: the next fetch initialises it anew. */
     CHECK(Zan_FileGetImageData(file, 0, &picture) == 0);
     CHECK(picture.imageData != NULL && picture.size == expected->widthBytes * expected->height);
@@ -251,8 +292,10 @@ void capiInitPictures(CapiReport* report) {
         {4, 2, 8, 1, 4},   {3, 2, 12, 1, 8},  /* 12 bits take 2 bytes */
         {3, 2, 16, 3, 20}, {3, 2, 24, 1, 12}, /* 24 bits take 4 bytes */
         {2, 2, 32, 2, 16}, {3, 1, 33, 1, 24}, /* 33 to 64 bits take 8 bytes */
-        {1, 1, 1, 1, 4},   {5, 3, 0, 1, 0},   /* 0 bits take no bytes: size 0 */
-        {5, 3, 65, 1, 0},  {0, 3, 8, 1, 0},   {3, 0, 8, 1, 4},
+        {1, 1, 1, 1, 4},                      /* refusals, each leaving the record empty: */
+        {5, 3, 0, 1, 0},                      /* 0 bits take no bytes */
+        {5, 3, 65, 1, 0},                     /* nor do more than 64 */
+        {0, 3, 8, 1, 0},   {3, 0, 8, 1, 4},   {3, 2, 8, 0, 0},
     };
     size_t i;
     Zan_Picture picture;
@@ -265,7 +308,7 @@ void capiInitPictures(CapiReport* report) {
         CHECK(picture.bitsPerComponent == cases[i].bits && picture.components == cases[i].components);
         CHECK(picture.widthBytes == cases[i].widthBytes);
         CHECK(picture.size == size);
-        CHECK(size == 0 || picture.imageData != NULL);
+        CHECK(size == 0 ? picture.imageData == NULL : picture.imageData != NULL);
         if (picture.imageData)
             memset(picture.imageData, 0, picture.size);
         Zan_DestroyPicture(&picture);
@@ -275,4 +318,14 @@ void capiInitPictures(CapiReport* report) {
     memset(&picture, 0, sizeof picture);
     CHECK(Zan_InitPicture(&picture, 0x80000000u, 0x80000000u, 64, 1) == 0);
     CHECK(picture.imageData == NULL && picture.size == 0);
+    CHECK(Zan_InitPicture(&picture, 0xFFFFFFFFu, 0xFFFFFFFFu, 64, 0xFFFFFFFFu) == 0);
+    CHECK(picture.imageData == NULL && picture.size == 0);
+    /* A record that held a picture is empty after a refusal too (its old buffer stays the caller's). */
+    CHECK(Zan_InitPicture(&picture, 4, 4, 8, 1) == 16);
+    {
+        void* held = picture.imageData;
+        CHECK(Zan_InitPicture(&picture, 0, 4, 8, 1) == 0);
+        CHECK(picture.imageData == NULL && picture.size == 0);
+        free(held);
+    }
 }

@@ -3,9 +3,11 @@
 
 #include "CapiClient.h"
 
+#include <support/DamagedTiffs.h>
 #include <support/NativeFiles.h>
 #include <support/TempDir.h>
 #include <support/TiffFixtures.h>
+#include <support/TiffPrivateTagFiles.h>
 
 #include <io/IoFileDevice.h>
 #include <io/StringConversions.h>
@@ -21,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -469,7 +472,7 @@ TEST(CapiDamagedFiles, OtherThreadsKeepTheirDiagnostics) {
     EXPECT_EQ(printed, expected);
 }
 
-TEST(CapiDamagedFiles, TruncatedAndForeignFilesOpenNothingOrFailQuietly) {
+TEST(CapiDamagedFiles, TruncatedAndForeignFilesOpenNothing) {
     TempDir dir;
     const NativeGeometry g{"gray16", 64, 16, 16, 16, 1};
     Zan::QpxFileDevice writer(dir.file("whole.qpx"));
@@ -477,6 +480,7 @@ TEST(CapiDamagedFiles, TruncatedAndForeignFilesOpenNothingOrFailQuietly) {
     const std::vector<char> whole = ZanTest::readBytes(dir.file("whole.qpx"));
     ZanTest::writeTiff(dir.file("whole.tif"), tiffSpec(64, 16, 1, PHOTOMETRIC_MINISBLACK));
     const std::vector<char> tiff = ZanTest::readBytes(dir.file("whole.tif"));
+    // Native files lose their chunk map with their tail, TIFFs written by libtiff their directory.
     const std::vector<std::pair<std::string, std::vector<char>>> files = {
         {"empty.qpx", {}},
         {"empty.tif", {}},
@@ -492,21 +496,214 @@ TEST(CapiDamagedFiles, TruncatedAndForeignFilesOpenNothingOrFailQuietly) {
             SCOPED_TRACE(name);
             ZanTest::writeBytes(dir.file(name), bytes);
             Zan_FileHandle file = Zan_FileOpenForReadUtf8(dir.file(name).c_str());
-            if (!file)
-                continue;
-            // What opens anyway answers every query without crashing; frames it cannot read are -9.
-            Zan_Picture picture{};
-            for (unsigned f = 0; f < 3; ++f) {
-                const int result = Zan_FileGetImageData(file, f, &picture);
-                EXPECT_TRUE(result == 0 || result == -9) << result;
-            }
-            Zan_DestroyPicture(&picture);
-            Zan_FileFreeString(Zan_FileGetMetadata(file));
-            Zan_FileFreeString(Zan_FileGetFrameMetadata(file, 0));
+            EXPECT_EQ(file, nullptr);
             Zan_FileClose(file);
         }
     });
     EXPECT_EQ(printed, "");
+}
+
+// A C client's record before a fetch: empty, with whatever its other fields held.
+Zan_Picture emptyRecord() {
+    Zan_Picture picture{};
+    picture.width = 77;
+    picture.height = 5;
+    picture.bitsPerComponent = 3;
+    picture.components = 9;
+    picture.widthBytes = 11;
+    return picture;
+}
+
+void expectEmptyRecord(const Zan_Picture& picture) {
+    const Zan_Picture before = emptyRecord();
+    EXPECT_EQ(picture.imageData, nullptr);
+    EXPECT_EQ(picture.size, 0u);
+    EXPECT_EQ(picture.width, before.width);
+    EXPECT_EQ(picture.height, before.height);
+    EXPECT_EQ(picture.bitsPerComponent, before.bitsPerComponent);
+    EXPECT_EQ(picture.components, before.components);
+    EXPECT_EQ(picture.widthBytes, before.widthBytes);
+}
+
+TEST(CapiDamagedFiles, DamagedTiffFramesFailAndAnEmptyPictureStaysEmpty) {
+    TempDir dir;
+    std::vector<ZanTest::DamagedTiff> files = ZanTest::damagedTiffs();
+    // 60000 x 60000 pixels in some 200 bytes: refused, not handed out as 3.6 GB of zeros.
+    ZanTest::FlatDirectory huge;
+    huge.width = huge.height = huge.rowsPerStrip = 60000;
+    ZanTest::DamagedTiff absurd{
+        "absurd_60000", {}, ZanTest::layOutTiff(huge, {std::vector<char>(50, 7)}).bytes, {true}};
+    absurd.spec.width = absurd.spec.height = 60000;
+    files.push_back(absurd);
+    for (const ZanTest::DamagedTiff& d : files) {
+        SCOPED_TRACE(d.name);
+        const std::string path = dir.file(d.name + ".tif");
+        ZanTest::writeBytes(path, d.bytes);
+        Zan_FileHandle file = Zan_FileOpenForReadUtf8(path.c_str());
+        ASSERT_NE(file, nullptr);
+        Zan_Picture picture = emptyRecord();
+        EXPECT_EQ(Zan_FileGetImageData(file, 0, &picture), -9);
+        expectEmptyRecord(picture);
+        // Nor does a picture made for the frame get zeros where pixels could not be read, and success.
+        const ZanTest::TiffLayout layout = ZanTest::presentedLayout(d.spec);
+        Zan_Picture sized{};
+        if (d.spec.width < 10000) {
+            ASSERT_GT(Zan_InitPicture(&sized, d.spec.width, d.spec.height,
+                                      static_cast<unsigned>(layout.bitsStored),
+                                      static_cast<unsigned>(layout.components)),
+                      0u);
+            EXPECT_EQ(Zan_FileGetImageData(file, 0, &sized), -9);
+            Zan_DestroyPicture(&sized);
+        }
+        Zan_FileClose(file);
+    }
+}
+
+TEST(CapiDamagedFiles, NativeFramesFailBeforeAPictureIsMadeForThem) {
+    TempDir dir;
+    // Attributes of 100000 x 100000 pixels in a file of no frame: the frame does not open, and nothing is
+    // allocated for it.
+    const std::string hugePath = dir.file("huge.qpx");
+    {
+        Zan::QpxFileDevice writer(hugePath);
+        ASSERT_TRUE(writer.open(Zan::IoDevice::Write | Zan::IoDevice::Update, 3, nullptr));
+        writer.setRawMetadata(ZanTest::nativeRaw(NativeGeometry{"huge", 100000, 100000, 16, 16, 1}, 1));
+        writer.close();
+    }
+    ASSERT_LT(std::filesystem::file_size(hugePath), 64u << 10);
+    Zan_FileHandle file = Zan_FileOpenForReadUtf8(hugePath.c_str());
+    ASSERT_NE(file, nullptr);
+    Zan_Picture picture = emptyRecord();
+    EXPECT_EQ(Zan_FileGetImageData(file, 0, &picture), -9);
+    expectEmptyRecord(picture);
+    Zan_FileClose(file);
+
+    // A compressed frame whose stream is damaged fails; the frames beside it read.
+    const NativeGeometry g{"gray16_zlib", 33, 9, 16, 16, 1, true};
+    const std::string path = dir.file("zlib.qpx");
+    Zan::QpxFileDevice writer(path);
+    ZanTest::writeNativeFile(writer, g, 3);
+    unsigned long size = 0;
+    long at = 0;
+    {
+        Zan::QpxFileDevice::ChunkedDevice chunked(std::make_unique<Zan::IoFileDevice>(path));
+        ASSERT_TRUE(chunked.open(Zan::IoDevice::Read, 3, nullptr));
+        at = chunked.chunkDataOffset("ImageDataSeq|1!", &size);
+        chunked.close();
+    }
+    ASSERT_GT(size, 24u);
+    std::vector<char> bytes = ZanTest::readBytes(path);
+    for (unsigned long i = 10; i < 20; ++i)
+        bytes[static_cast<std::size_t>(at) + i] ^= static_cast<char>(0xFF);
+    ZanTest::writeBytes(path, bytes);
+    file = Zan_FileOpenForReadUtf8(path.c_str());
+    ASSERT_NE(file, nullptr);
+    for (unsigned f = 0; f < 3; ++f) {
+        SCOPED_TRACE(f);
+        picture = emptyRecord();
+        EXPECT_EQ(Zan_FileGetImageData(file, f, &picture), f == 1 ? -9 : 0);
+        if (f == 1)
+            expectEmptyRecord(picture);
+        Zan_DestroyPicture(&picture);
+    }
+    Zan_FileClose(file);
+}
+
+// ---- Private-tag TIFF files whose directories differ from the one the frames' geometry comes from
+
+std::vector<unsigned char> expectedGray(const ZanTest::TiffSpec& spec) {
+    std::vector<unsigned char> pixels;
+    for (std::uint32_t y = 0; y < spec.height; ++y)
+        for (std::uint32_t x = 0; x < spec.width; ++x)
+            pixels.push_back(static_cast<unsigned char>(ZanTest::expectedSample(spec, 0, x, y, 0, {})));
+    return pixels;
+}
+
+// A frame of two directories, one a plane: the blobs' directory (the second) gives the frame's geometry.
+TEST(CapiPrivateTagFiles, DirectoriesStoredOtherwiseReadRightAndDirectoriesOfAnotherGeometryFail) {
+    TempDir dir;
+    const struct {
+        const char* name;
+        std::function<void(unsigned, ZanTest::TiffSpec&)> vary;
+        int result;
+    } cases[] = {
+        {"rows_per_strip_4_then_2", [](unsigned d, ZanTest::TiffSpec& s) { s.rowsPerStrip = d == 0 ? 4 : 2; },
+         0},
+        {"striped_then_tiled",
+         [](unsigned d, ZanTest::TiffSpec& s) { s.tileWidth = s.tileLength = d == 0 ? 0 : 16; }, 0},
+        {"16_bits_then_8", [](unsigned d, ZanTest::TiffSpec& s) { s.bits = d == 0 ? 16 : 8; }, -9},
+        {"rgb_then_grey",
+         [](unsigned d, ZanTest::TiffSpec& s) {
+             if (d == 0) {
+                 s.photometric = PHOTOMETRIC_RGB;
+                 s.samples = 3;
+             }
+         },
+         -9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZanTest::PrivateTiff tiff;
+        tiff.directories = 2;
+        tiff.compPlanes = 2.0;
+        tiff.vary = c.vary;
+        tiff.data = ZanTest::namedBlob({{u"Custom", ZanTest::textBytes("x")}});
+        const std::string path = dir.file(std::string(c.name) + ".tif");
+        ZanTest::writeBytes(path, ZanTest::writePrivateTiff(tiff));
+        Zan_FileHandle file = Zan_FileOpenForReadUtf8(path.c_str());
+        ASSERT_NE(file, nullptr);
+        Zan_Picture picture = emptyRecord();
+        ASSERT_EQ(Zan_FileGetImageData(file, 0, &picture), c.result);
+        if (c.result == 0) {
+            ASSERT_EQ(picture.components, 2u);
+            // The planes interleaved: the first directory's sample, then the second's.
+            const std::vector<unsigned char> first = expectedGray(ZanTest::pageOf(tiff, 0)),
+                                             second = expectedGray(ZanTest::pageOf(tiff, 1));
+            std::vector<unsigned char> expected;
+            for (std::size_t i = 0; i < first.size(); ++i)
+                expected.insert(expected.end(), {first[i], second[i]});
+            EXPECT_EQ(pixelBytes(picture.imageData, picture.widthBytes, 2 * picture.width, picture.height),
+                      expected);
+        } else {
+            expectEmptyRecord(picture);
+        }
+        Zan_DestroyPicture(&picture);
+        Zan_FileClose(file);
+    }
+}
+
+// ---- Pictures reused
+
+TEST(CapiPictures, AReadDefinesEveryByteOfThePictureAndPicturesOfAnotherSizeAreRefused) {
+    TempDir dir;
+    const ZanTest::TiffSpec narrow = tiffSpec(3, 8, 1, PHOTOMETRIC_MINISBLACK);
+    const ZanTest::TiffSpec wider = tiffSpec(5, 8, 1, PHOTOMETRIC_MINISBLACK);
+    ZanTest::writeTiff(dir.file("narrow.tif"), narrow);
+    ZanTest::writeTiff(dir.file("wider.tif"), wider);
+    Zan_FileHandle first = Zan_FileOpenForReadUtf8(dir.file("narrow.tif").c_str());
+    Zan_FileHandle second = Zan_FileOpenForReadUtf8(dir.file("wider.tif").c_str());
+    Zan_Picture picture{};
+    ASSERT_EQ(Zan_FileGetImageData(first, 0, &picture), 0);
+    ASSERT_EQ(picture.widthBytes, 4u);
+    // Whatever the reused picture held, the read leaves the frame's pixels and zero padding.
+    std::memset(picture.imageData, 0xA5, picture.size);
+    ASSERT_EQ(Zan_FileGetImageData(first, 0, &picture), 0);
+    std::vector<unsigned char> rows;
+    for (const unsigned char p : expectedGray(narrow)) {
+        rows.push_back(p);
+        if (rows.size() % 4 == 3)
+            rows.push_back(0);
+    }
+    const auto* bytes = static_cast<const unsigned char*>(picture.imageData);
+    EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + picture.size), rows);
+    // The picture of the narrow page is no picture of the wider one, however large its buffer.
+    std::memset(picture.imageData, 0xA5, picture.size);
+    EXPECT_EQ(Zan_FileGetImageData(second, 0, &picture), -9);
+    EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + picture.size),
+              std::vector<unsigned char>(picture.size, 0xA5));
+    Zan_DestroyPicture(&picture);
+    Zan_FileClose(first);
+    Zan_FileClose(second);
 }
 
 // ---- Exceptions and document kinds, through a device that does what a test tells it

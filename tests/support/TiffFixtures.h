@@ -89,10 +89,14 @@ inline std::string fixtureName(const TiffSpec& spec) {
         kind = "white";
         break;
     case PHOTOMETRIC_MINISBLACK:
-        kind = spec.sampleFormat == SAMPLEFORMAT_IEEEFP ? "float" : "gray";
+        kind = spec.sampleFormat == SAMPLEFORMAT_IEEEFP ? "float"
+               : spec.sampleFormat == SAMPLEFORMAT_INT  ? "int"
+                                                        : "gray";
         break;
     case PHOTOMETRIC_RGB:
         kind = spec.samples == 4 ? "rgba" : "rgb";
+        if (spec.sampleFormat == SAMPLEFORMAT_INT)
+            kind += "int";
         break;
     case PHOTOMETRIC_PALETTE:
         kind = "palette";
@@ -323,9 +327,16 @@ inline std::uint64_t expandedSample(const TiffSpec& spec, std::uint64_t v) {
     }
 }
 
+// A signed sample of bits bits as the two's-complement value of the element it is handed out in.
+inline std::uint64_t signExtended(std::uint64_t v, unsigned bits, long elementBits) {
+    const std::uint64_t element = sampleMask(static_cast<unsigned>(elementBits));
+    return (v >> (bits - 1)) & 1 ? (v | ~sampleMask(bits)) & element : v;
+}
+
 // What the device hands out for component k of pixel (x, y) of plane p: colour pixels blue, green, red;
 // palette entries the high bytes of the colour map (8-bit indexes) or the whole words (16-bit);
-// white-is-zero complemented; CMYK through libtiff's RGBA conversion.
+// white-is-zero complemented; CMYK through libtiff's RGBA conversion; signed samples sign-extended, never
+// scaled.
 inline std::uint64_t expectedSample(const TiffSpec& spec, long p, long x, long y, long k,
                                     const std::function<std::uint32_t(std::uint16_t)>& widenHalf) {
     const auto ux = static_cast<std::uint32_t>(x), uy = static_cast<std::uint32_t>(y);
@@ -351,6 +362,8 @@ inline std::uint64_t expectedSample(const TiffSpec& spec, long p, long x, long y
     std::uint64_t v = storedSample(spec, s, ux, uy);
     if (spec.sampleFormat == SAMPLEFORMAT_IEEEFP)
         return spec.bits == 16 ? widenHalf(static_cast<std::uint16_t>(v)) : v;
+    if (spec.sampleFormat == SAMPLEFORMAT_INT)
+        return signExtended(v, spec.bits, layout.bitsStored);
     if (spec.photometric == PHOTOMETRIC_MINISWHITE)
         v = ~v & sampleMask(spec.bits);
     return expandedSample(spec, v);

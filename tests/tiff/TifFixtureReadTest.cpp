@@ -50,6 +50,11 @@ std::vector<TiffSpec> kinds() {
     result.push_back(kind(PHOTOMETRIC_MINISBLACK, 32, 1, PLANARCONFIG_CONTIG, SAMPLEFORMAT_IEEEFP));
     result.push_back(kind(PHOTOMETRIC_MINISBLACK, 16, 1, PLANARCONFIG_CONTIG, SAMPLEFORMAT_IEEEFP));
     result.push_back(kind(PHOTOMETRIC_MINISBLACK, 32, 2, PLANARCONFIG_SEPARATE, SAMPLEFORMAT_IEEEFP));
+    // Signed samples keep their values, sign-extended to their element.
+    for (std::uint16_t bits : {4, 8, 12, 16, 24, 32})
+        result.push_back(kind(PHOTOMETRIC_MINISBLACK, bits, 1, PLANARCONFIG_CONTIG, SAMPLEFORMAT_INT));
+    result.push_back(kind(PHOTOMETRIC_RGB, 12, 3, PLANARCONFIG_CONTIG, SAMPLEFORMAT_INT));
+    result.push_back(kind(PHOTOMETRIC_RGB, 10, 3, PLANARCONFIG_SEPARATE, SAMPLEFORMAT_INT));
     for (std::uint16_t bits : {4, 8, 12, 16, 32})
         result.push_back(kind(PHOTOMETRIC_RGB, bits, 3));
     for (std::uint16_t bits : {8, 16})
@@ -74,10 +79,13 @@ std::vector<TiffSpec> fixtures() {
     return result;
 }
 
+// Signed samples fill their element: all of its bits are significant.
 long expectedUsedBits(const TiffSpec& spec) {
     const TiffLayout layout = presentedLayout(spec);
     if (layout.rgba || spec.bits <= 8)
         return 8;
+    if (spec.sampleFormat == SAMPLEFORMAT_INT)
+        return layout.bitsStored;
     return spec.sampleFormat == SAMPLEFORMAT_IEEEFP ? 32 : spec.bits;
 }
 

@@ -18,9 +18,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -57,17 +60,23 @@ std::uint32_t widenHalf(std::uint16_t half) {
     return std::bit_cast<std::uint32_t>(Zan::halfToFloat(half));
 }
 
-// The pixels of every plane of frame f, compared by every read path with directories compPlanes * f + p.
-void expectFramePixels(TifFileDevice& device, const PrivateTiff& file, unsigned f, unsigned compPlanes) {
+// The pixels of every plane of frame f, compared by every read path with directories compPlanes * f + p;
+// planes whose directory is `foreign` (of another geometry than the frame's) read as zeros, with
+// stop-on-error off.
+void expectFramePixels(TifFileDevice& device, const PrivateTiff& file, unsigned f, unsigned compPlanes,
+                       const std::function<bool(unsigned directory)>& foreign = {}) {
     SCOPED_TRACE("frame " + std::to_string(f));
     auto frame = device.imageData(f);
     ASSERT_TRUE(frame->open(IoImageDataDevice::Read));
-    frame->setPropertyInt(IoImageDataDevice::StopOnError, 1);
-    const TiffLayout layout = presentedLayout(file.page);
+    frame->setPropertyInt(IoImageDataDevice::StopOnError, foreign ? 0 : 1);
+    // The frame's geometry is that of the directory holding the blobs.
+    const TiffSpec frameSpec =
+        pageOf(file, file.blobDirectory < 0 ? file.directories - 1 : unsigned(file.blobDirectory));
+    const TiffLayout layout = presentedLayout(frameSpec);
     ASSERT_EQ(frame->planes(), long(compPlanes) * layout.planes);
     const Geometry geometry{"private",
-                            file.page.width,
-                            file.page.height,
+                            frameSpec.width,
+                            frameSpec.height,
                             frame->bitsPerComponentUsed(),
                             frame->bitsPerComponentStored(),
                             layout.components,
@@ -77,8 +86,10 @@ void expectFramePixels(TifFileDevice& device, const PrivateTiff& file, unsigned 
                             frame->dataFormat()};
     expectReadPathsMatch(*frame,
                          {geometry,
-                          [&](long p, long x, long y, long c) {
+                          [&](long p, long x, long y, long c) -> Sample {
                               const unsigned d = f * compPlanes + unsigned(p / layout.planes);
+                              if (foreign && foreign(d))
+                                  return 0;
                               return expectedSample(pageOf(file, d), p % layout.planes, x, y, c, widenHalf);
                           }},
                          FrameDevice::Tiff);
@@ -328,33 +339,182 @@ TEST(PrivateTagFrames, DirectoriesOfAnotherSizeLeaveOneFrameOfTheFirst) {
     EXPECT_THROW(frame->readCurrentPlane(plane.data(), file.page.width), std::out_of_range);
 }
 
-TEST(PrivateTagFrames, ADirectoryOfAnotherLayoutIsNotDecodedIntoTheFramesLayout) {
+// Directories of one file that differ from the one holding the blobs (the last, whose geometry the frames
+// are reported in): in how they store their pixels, or in their geometry.
+struct DirectoryVariation {
+    const char* name;
+    unsigned directories;
+    unsigned compPlanes;
+    std::function<void(TiffSpec&)> page;
+    std::function<void(unsigned d, TiffSpec&)> vary;
+    // Directories of another geometry than the frames': their frames' reads fail.
+    std::vector<unsigned> foreign;
+};
+
+void PrintTo(const DirectoryVariation& v, std::ostream* out) {
+    *out << v.name;
+}
+
+PrivateTiff variedFile(const DirectoryVariation& v) {
     PrivateTiff file;
-    file.directories = 2;
-    file.vary = [](unsigned d, TiffSpec& spec) {
-        if (d == 0)
-            spec.bits = 16; // the blobs' directory (the last) has 8 bits
-    };
+    if (v.page)
+        v.page(file.page);
+    file.directories = v.directories;
+    if (v.compPlanes != 1)
+        file.compPlanes = v.compPlanes;
+    file.vary = v.vary;
     file.data = namedBlob({{u"Custom", textBytes("x")}});
+    return file;
+}
+
+void tiles(TiffSpec& spec, std::uint32_t size) {
+    spec.tileWidth = spec.tileLength = size;
+}
+
+const DirectoryVariation variations[] = {
+    // Storage only: every frame reads its own directories' pixels, by every path.
+    {"rows_per_strip_4_then_2",
+     3,
+     1,
+     [](TiffSpec& s) { s.rowsPerStrip = 2; },
+     [](unsigned d, TiffSpec& s) { s.rowsPerStrip = d == 0 ? 4 : 2; },
+     {}},
+    {"rows_per_strip_2_then_7",
+     2,
+     1,
+     {},
+     [](unsigned d, TiffSpec& s) { s.rowsPerStrip = d == 0 ? 2 : 7; },
+     {}},
+    {"tiled_then_striped", 2, 1, {}, [](unsigned d, TiffSpec& s) { tiles(s, d == 0 ? 16 : 0); }, {}},
+    {"striped_then_tiled", 2, 1, {}, [](unsigned d, TiffSpec& s) { tiles(s, d == 0 ? 0 : 16); }, {}},
+    {"tiles_32_then_16", 2, 1, {}, [](unsigned d, TiffSpec& s) { tiles(s, d == 0 ? 32 : 16); }, {}},
+    {"compressions",
+     3,
+     1,
+     {},
+     [](unsigned d, TiffSpec& s) {
+         s.compression = d == 0 ? COMPRESSION_LZW : d == 1 ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE;
+     },
+     {}},
+    {"rgb16_tiled_then_striped",
+     2,
+     1,
+     [](TiffSpec& s) {
+         s.photometric = PHOTOMETRIC_RGB;
+         s.samples = 3;
+         s.bits = 16;
+     },
+     [](unsigned d, TiffSpec& s) { tiles(s, d == 0 ? 16 : 0); },
+     {}},
+    {"two_planes_in_strips_and_tiles",
+     4,
+     2,
+     [](TiffSpec& s) { s.bits = 16; },
+     [](unsigned d, TiffSpec& s) {
+         if (d % 2 == 0)
+             tiles(s, 16);
+         else
+             s.rowsPerStrip = 3;
+         s.compression = d < 2 ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE;
+     },
+     {}},
+    // Geometry: the frames of the directories that differ fail, and read as zeros without stop-on-error.
+    {"16_bits_then_8", 2, 1, {}, [](unsigned d, TiffSpec& s) { s.bits = d == 0 ? 16 : 8; }, {0}},
+    {"rgb_then_grey",
+     2,
+     1,
+     {},
+     [](unsigned d, TiffSpec& s) {
+         if (d == 0) {
+             s.photometric = PHOTOMETRIC_RGB;
+             s.samples = 3;
+         }
+     },
+     {0}},
+    {"contiguous_then_separate_rgb",
+     2,
+     1,
+     [](TiffSpec& s) {
+         s.photometric = PHOTOMETRIC_RGB;
+         s.samples = 3;
+     },
+     [](unsigned d, TiffSpec& s) { s.planar = d == 0 ? PLANARCONFIG_CONTIG : PLANARCONFIG_SEPARATE; },
+     {0}},
+    {"float_then_unsigned",
+     2,
+     1,
+     [](TiffSpec& s) { s.bits = 32; },
+     [](unsigned d, TiffSpec& s) { s.sampleFormat = d == 0 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT; },
+     {0}},
+    {"white_is_zero_then_black_is_zero",
+     2,
+     1,
+     {},
+     [](unsigned d, TiffSpec& s) {
+         s.photometric = d == 0 ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK;
+     },
+     {0}},
+    // Two planes a frame whose first planes are of another depth: the multi-plane copies get zeros for
+    // them, never what their scratch held.
+    {"two_planes_8_and_16_bits",
+     4,
+     2,
+     {},
+     [](unsigned d, TiffSpec& s) { s.bits = d % 2 == 0 ? 8 : 16; },
+     {0, 2}},
+};
+
+class PrivateTagDirectories : public testing::TestWithParam<DirectoryVariation> {};
+
+TEST_P(PrivateTagDirectories, FramesReadTheirOwnStorageAndRefuseAnotherGeometry) {
+    const DirectoryVariation& v = GetParam();
+    const PrivateTiff file = variedFile(v);
     const Opened o = openBytes(writePrivateTiff(file));
+    ASSERT_NE(zanFormat(o), nullptr);
+    const unsigned frames = v.directories / v.compPlanes;
+    ASSERT_EQ(zanFormat(o)->frameCount(), frames);
+    const auto foreign = [&](unsigned d) {
+        return std::find(v.foreign.begin(), v.foreign.end(), d) != v.foreign.end();
+    };
+    for (unsigned f = 0; f < frames; ++f) {
+        bool anyForeign = false;
+        for (unsigned p = 0; p < v.compPlanes; ++p)
+            anyForeign = anyForeign || foreign(f * v.compPlanes + p);
+        if (!anyForeign) {
+            expectFramePixels(*o.device, file, f, v.compPlanes);
+            continue;
+        }
+        // Under stop-on-error every read of the frame fails, naming the directory.
+        auto frame = o.device->imageData(f);
+        frame->open(IoImageDataDevice::Read);
+        frame->setPropertyInt(IoImageDataDevice::StopOnError, 1);
+        const long line = frame->packedLineSize(1);
+        std::vector<char> packed(static_cast<std::size_t>(line * frame->height()));
+        const std::string message =
+            messageOf<std::runtime_error>([&] { frame->packedImage(packed.data(), line); });
+        EXPECT_EQ(message.rfind("TifFileDevice::ZanFormat: directory " + std::to_string(f * v.compPlanes), 0),
+                  0u)
+            << message;
+        expectFramePixels(*o.device, file, f, v.compPlanes, foreign);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PrivateTagDirectories, testing::ValuesIn(variations),
+                         [](const testing::TestParamInfo<DirectoryVariation>& info) {
+                             return info.param.name;
+                         });
+
+TEST(PrivateTagFrames, ADirectoryOfAnotherGeometryIsNamedWithBothGeometries) {
+    const Opened o = openBytes(writePrivateTiff(variedFile(variations[8])));
     auto frame = o.device->imageData(0);
     frame->open(IoImageDataDevice::Read);
     EXPECT_EQ(frame->bitsPerComponentStored(), 8);
-    const long stride = file.page.width;
-    std::vector<char> plane(std::size_t(stride) * file.page.height, '\x5A');
-    frame->readCurrentPlane(plane.data(), stride);
-    EXPECT_EQ(plane, std::vector<char>(plane.size(), '\x5A')) << "nothing is written without stop-on-error";
     frame->setPropertyInt(IoImageDataDevice::StopOnError, 1);
-    ZAN_EXPECT_THROW_MSG(frame->readCurrentPlane(plane.data(), stride), std::runtime_error,
+    std::vector<char> plane(37 * 23);
+    ZAN_EXPECT_THROW_MSG(frame->readCurrentPlane(plane.data(), 37), std::runtime_error,
                          "TifFileDevice::ZanFormat: directory 0 holds 37 x 23 pixels of 1 samples of 16 bits "
-                         "(format 1, photometric 1, planar 1) in strips of 5 rows, not 37 x 23 pixels of 1 "
-                         "samples of 8 bits (format 1, photometric 1, planar 1) in strips of 5 rows");
-    // The directory that agrees still reads.
-    auto second = o.device->imageData(1);
-    second->open(IoImageDataDevice::Read);
-    second->setPropertyInt(IoImageDataDevice::StopOnError, 1);
-    second->readCurrentPlane(plane.data(), stride);
-    EXPECT_EQ(static_cast<unsigned char>(plane[stride + 2]), expectedSample(pageOf(file, 1), 0, 2, 1, 0, {}));
+                         "(format 1, photometric 1, planar 1), not 37 x 23 pixels of 1 samples of 8 bits "
+                         "(format 1, photometric 1, planar 1)");
 }
 
 TEST(PrivateTagFrames, EachDirectoryIsLookedUpInItsOwnColourMap) {

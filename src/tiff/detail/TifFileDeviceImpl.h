@@ -120,14 +120,21 @@ public:
     // True when a format over the handle is made for writing: its byte device was opened to write.
     static bool isWritableHandle(TIFF* tif);
 
-    // ---- Pixel conversion (reads of the selected directory). dst receives the strip's first row or the
-    // tile's top-left pixel; rows are stride bytes apart, components as componentsPerPixel() and
-    // bitsPerComponentStored() say, colour pixels blue, green, red.
+    // ---- Pixel conversion (reads of the selected directory, with its own strips or tiles). dst receives the
+    // strip's first row or the tile's top-left pixel; rows are stride bytes apart, components as
+    // componentsPerPixel() and bitsPerComponentStored() say, colour pixels blue, green, red. Every pixel byte
+    // of the strip, tile, region or plane is written: a pixel that cannot be decoded is reported (thrown
+    // under stop-on-error) and, when the read goes on, written as zero.
     void readCurrentStrip(void* dst, unsigned long stride, unsigned row, unsigned short plane);
     void readCurrentTile(void* dst, unsigned long stride, unsigned x, unsigned y, unsigned short plane);
     void readCurrentImage(void* dst, unsigned long stride, unsigned short plane);
-    // Converts rows x width pixels of decoded data of srcSize bytes, rows srcStride bytes apart.
-    void currentData(void* dst, unsigned long dstStride, void* src, unsigned long srcSize,
+    // Pixels [x, x + columns) of rows [y, y + rows), read through whichever strips or tiles of the selected
+    // directory hold them; dst receives pixel (x, y).
+    void readCurrentRegion(void* dst, unsigned long stride, unsigned x, unsigned y, unsigned columns,
+                           unsigned rows, unsigned short plane);
+    // Converts rows x width pixels of decoded data of srcSize bytes, rows srcStride bytes apart; false after
+    // a reported failure, when no row is converted.
+    bool currentData(void* dst, unsigned long dstStride, void* src, unsigned long srcSize,
                      unsigned long srcStride, unsigned width, unsigned rows, unsigned short plane);
     // RGBA raster rows, bottom-up as libtiff fills them (raster row rows - 1 is the top row), to blue,
     // green, red rows.
@@ -147,25 +154,47 @@ protected:
     Fields readDirectoryFields(bool* halfFloat) const;
     // The public attributes document of a raw-metadata document of this format.
     json attributesOf(const json& rawMetadata) const;
-    // Decodes one strip or tile into buffer; the byte count, 0 after a reported failure.
-    unsigned long loadCurrentStrip(unsigned strip);
+    // Decodes one strip (of decodedBytes bytes) or tile into buffer; the byte count, 0 after a reported
+    // failure.
+    unsigned long loadCurrentStrip(unsigned strip, std::uint64_t decodedBytes);
     unsigned long loadCurrentTile(unsigned tile);
+    // libtiff's decode of strip or tile `block` into dst (size bytes, of which the block fills decodedBytes);
+    // its result.
+    tmsize_t decodeBlock(bool tile, unsigned block, void* dst, std::uint64_t size,
+                         std::uint64_t decodedBytes);
     // RGBA raster of the strip that begins at row, or of the tile at (x, y), into buffer; false after a
     // reported failure.
     bool loadCurrentStripRGBA(unsigned row);
     bool loadCurrentTileRGBA(unsigned x, unsigned y);
     // Sizes buffer for a block of bytes bytes, or reports what and returns false when it is too large.
     bool sizeBuffer(std::uint64_t bytes, const char* what);
+    // True when the stored bytes of strip or tile `block` lie inside the file, and hold all decodedBytes of
+    // an uncompressed block; otherwise reports which block and returns false. Nothing is allocated for a
+    // block the file does not hold.
+    bool blockInFile(bool tile, unsigned block, std::uint64_t decodedBytes) const;
     // True when a strip decodes straight into a destination with rows stride bytes apart.
     bool decodesInPlace(unsigned long stride) const;
     // The TIFF sample plane whose strips or tiles hold plane; palette planes share the one index plane.
     unsigned short samplePlane(unsigned short plane) const;
-    void requireInside(unsigned x, unsigned y, unsigned short plane, const char* operation) const;
+    void requireInside(const Fields& f, unsigned x, unsigned y, unsigned short plane,
+                       const char* operation) const;
+    // Bytes of one pixel of the frame as handed out.
+    std::uint64_t pixelBytes() const;
+    // Zeroes rows lines of columns pixels: what a quiet failure leaves of a read.
+    void clearPixels(void* dst, unsigned long stride, unsigned columns, unsigned rows) const;
+    // Forgets the block readCurrentRegion keeps: the selected directory changes.
+    void forgetRegionBlock() { regionBlockValid = false; }
     // Writes the rows of a block in buffer that the caller prepared; failures always throw.
     void encodeBlock(bool tile, unsigned block, unsigned long bytes, const char* operation);
 
     TIFF* tif;
+    // The geometry the frame is reported in (and, for writing, the tags written).
     Fields fields;
+    // The tags of the directory libtiff has loaded, whose strips or tiles are decoded: a plain TIFF's are its
+    // fields; a directory of a private-tag frame has the frame's geometry but may store its pixels otherwise.
+    Fields directory;
+    // Bytes of the file being read (0 for writing): strips and tiles are checked against it.
+    std::uint64_t fileBytes = 0;
     std::uint16_t directoryCount = 0;
     std::uint16_t currentDirectory = 0xFFFF;
     bool writable = false;
@@ -178,9 +207,28 @@ protected:
     ByteVector line;
     JsonMetadata::FrameCoordinates coordinates;
     bool stopOnError = false;
+    // Chooses the marker decodeBlock puts at the end of a Deflate block.
+    std::uint32_t blockMarker = 0x2545F491;
 
 private:
     void updateColourFlags();
+    // Rows of the strip at row, or of the tile at (x, y), converted into dst; the number of whole rows
+    // produced (the rest are the caller's to clear).
+    unsigned convertStrip(char* dst, unsigned long stride, unsigned row, unsigned rows, unsigned short plane);
+    unsigned convertTile(char* dst, unsigned long stride, unsigned x, unsigned y, unsigned columns,
+                         unsigned rows, unsigned short plane);
+    // The strips or tiles holding a strip's rows or a tile of the selected directory, for the RGBA interface.
+    bool rgbaBlocksInFile(bool tile, unsigned x, unsigned y, unsigned rows) const;
+    // The pixels of the strip or tile of the selected directory at (x, y) of sample plane `plane`, converted
+    // (or zero where they could not be) and kept for the next region read that needs them; rows
+    // *blockStride bytes apart.
+    const char* regionBlockAt(unsigned x, unsigned y, unsigned short plane, std::uint64_t* blockStride);
+
+    // The block readCurrentRegion read last.
+    ByteVector regionBlock;
+    bool regionBlockValid = false;
+    unsigned regionX = 0, regionY = 0;
+    unsigned short regionPlane = 0;
 };
 
 // State of the device; the public class forwards every operation here.
@@ -272,8 +320,8 @@ private:
 // Converts count packed samples of line `line` (src + line * srcStride, most significant bit first) into
 // elements at dst + line * dstStride: bytes up to 8 bits, 16-bit words for 9 to 16, four bytes for 17 to
 // 32; expand scales depths below 8 bits to the full byte. Reads no byte beyond the line's last sample byte.
-// Depths without a conversion are reported through report (when set); depths above 32 write nothing.
-void unpackLine(void* dst, unsigned long dstStride, const void* src, unsigned long srcStride,
+// Depths without a conversion write nothing, are reported through report (when set) and return false.
+bool unpackLine(void* dst, unsigned long dstStride, const void* src, unsigned long srcStride,
                 unsigned long line, unsigned bitsPerSample, unsigned count, bool expand,
                 const std::function<void(const char*)>& report);
 // count RGBA pixels (red, green, blue, alpha) to blue, green, red; alpha is dropped.

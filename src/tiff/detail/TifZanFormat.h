@@ -68,7 +68,8 @@ public:
     long planes() const override;
     // Frame seqIndex, plane p: the directory compPlanes * seqIndex + p / (planes of one directory), its
     // sample plane p % (planes of one directory). A frame, plane or directory beyond the file throws
-    // std::out_of_range; a directory whose pixel layout differs from the one reported is not read.
+    // std::out_of_range; a directory of another geometry than the one reported is a reported failure (zeros
+    // when the read goes on), one that stores its pixels otherwise is read through its own strips or tiles.
     void readPlane(unsigned seqIndex, unsigned plane, void* dst, unsigned long stride) override;
     void readTile(unsigned seqIndex, unsigned plane, unsigned x, unsigned y, void* dst,
                   unsigned long stride) override;
@@ -103,8 +104,9 @@ private:
         ByteVector value(const ValueRange& range) const;
     };
 
-    // Selects the directory of frame seqIndex, plane `plane`; returns the sample plane to read from it, or
-    // -1 after a reported failure (a directory that cannot be read or differs in layout).
+    // Selects the directory of frame seqIndex, plane `plane`, and takes its fields for decoding; returns the
+    // sample plane to read from it, or -1 after a reported failure (a directory that cannot be read or is of
+    // another geometry).
     int selectDirectory(unsigned seqIndex, unsigned plane);
     // The decoded entry of a named blob: binary variants (lite) or XML variants; null when absent.
     json namedDocument(const std::string& name) const;
