@@ -151,11 +151,9 @@ void readFrame(Zan_FileHandle file, const std::string& path, bool tiff, unsigned
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1 || size > (1u << 20))
-        return 0;
-    const std::string path = ZanTest::writeCapiInput(data, size);
     const ZanLegacy::CVkDiagnosticCapture quiet;
-    Zan_FileHandle file = Zan_FileOpenForReadUtf8(path.c_str());
+    std::string path;
+    Zan_FileHandle file = ZanTest::openCapiInput(data, size, path);
     if (!file)
         return 0;
     const unsigned frames = Zan_FileGetSeqCount(file);

@@ -35,6 +35,15 @@ inline std::string writeCapiInput(const std::uint8_t* data, std::size_t size) {
     return path;
 }
 
+// The input's file opened through the C interface (inputs above 1 MiB are not), or null; path receives the
+// scratch file's name. Callers hold a diagnostics capture around it: opening may read damaged metadata.
+inline Zan_FileHandle openCapiInput(const std::uint8_t* data, std::size_t size, std::string& path) {
+    if (size < 1 || size > (1u << 20))
+        return nullptr;
+    path = writeCapiInput(data, size);
+    return Zan_FileOpenForReadUtf8(path.c_str());
+}
+
 inline Zan::IoImageFileDevice& capiDevice(Zan_FileHandle file) {
     return *reinterpret_cast<Zan::IoImageFileDevice*>(file);
 }
